@@ -1,0 +1,49 @@
+// The K58 tape image format and a buffered writer for it.
+//
+// An image is the 16 ASCII bytes "RQ5 TAPE IMAGE 0", two bytes 0x00, then 2-byte big-endian
+// records to the end of the file: bit 15 is the state of a stretch (1 high, 0 low), bits 14-0
+// its duration in 9-microsecond ticks, 1 to 32767. There is no end marker, count or checksum.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <vector>
+
+namespace pulsecut {
+
+inline constexpr char kImageMagic[] = "RQ5 TAPE IMAGE 0";  // written without the terminating 0
+inline constexpr size_t kImageHeaderSize = 18;
+inline constexpr int64_t kMaxRecordTicks = 32767;
+
+// Writes an image to a stream it does not own. Bytes are collected in a buffer and written in
+// blocks; every write is checked, and the first failure is kept (later output is dropped).
+class ImageWriter {
+ public:
+  explicit ImageWriter(std::FILE* destination);
+
+  void WriteHeader();
+  // Writes a stretch of `ticks` ticks: records of 32767 ticks and then one with the remainder,
+  // all with the same state bit. A stretch of 0 ticks (or fewer) writes nothing.
+  void WriteStretch(bool high, int64_t ticks);
+  // Hands the buffered bytes to the stream and flushes it. Returns false once any write failed.
+  bool Flush();
+
+  bool failed() const { return errorNumber_ != 0; }
+  // errno of the first failed write, 0 when none failed.
+  int errorNumber() const { return errorNumber_; }
+
+ private:
+  void Put(uint8_t byte) {
+    if (used_ == buffer_.size()) Drain();
+    buffer_[used_++] = byte;
+  }
+  void Drain();
+
+  std::FILE* destination_;
+  std::vector<uint8_t> buffer_;
+  size_t used_ = 0;
+  int errorNumber_ = 0;
+};
+
+}  // namespace pulsecut

@@ -1,0 +1,116 @@
+#include "tape/tape_image.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+
+#include "../examples/tape_signal.h"
+#include "reference.h"
+#include "wav_fixture.h"
+
+namespace pulsecut {
+namespace {
+
+using testing::Bytes;
+using testing::Format;
+using testing::Image;
+using testing::Wav;
+
+// The image ConvertToImage writes for the recording `wav`.
+std::string Convert(const std::string& wav, uint32_t high, uint32_t low, bool phaseNormal,
+                    const testing::TempDir& dir) {
+  const std::string source = dir.Path("in.wav");
+  const std::string destination = dir.Path("out.k58");
+  testing::WriteFile(source, wav);
+  WaveFile file;
+  EXPECT_TRUE(file.Open(source.c_str(), ModeRead | ModeBinary));
+  std::FILE* out = std::fopen(destination.c_str(), "wb");
+  SchmittTrigger trigger(high, low);
+  EXPECT_TRUE(ConvertToImage(file, out, trigger, phaseNormal).ok());
+  std::fclose(out);
+  return testing::ReadFile(destination);
+}
+
+TEST(ConvertToImageTest, ConvertsTheWholeRunExample) {
+  testing::TempDir dir;
+  const std::string wav =
+      Wav({1, 8, 44100}, Bytes({0x80, 0x80, 0x80, 0xFF, 0xFF, 0xFF, 0xFF, 0, 0}));
+  EXPECT_EQ(Convert(wav, 0xC000, 0x4000, true, dir), Image({0x000A, 0x800A, 0x0005}));
+}
+
+TEST(ConvertToImageTest, ASignalWithoutAChangeGivesTheHeaderAlone) {
+  testing::TempDir dir;
+  // 8-bit stereo: the value built from failed reads, 0x7F80, leaves the output low too.
+  EXPECT_EQ(Convert(Wav({2, 8}, testing::Repeat8(0x80, 1000)), 0xFFFF, 0, true, dir), Image({}));
+  // 8-bit mono ends in 0xFF00, which turns the output high and so ends the low stretch.
+  EXPECT_EQ(Convert(Wav({1, 8}, ""), 0xFFFF, 0, true, dir), Image({0x0002}));
+}
+
+TEST(ConvertToImageTest, ALongStretchIsSplitIntoFullRecordsAndARemainder) {
+  // At 1 Hz each sample lasts 111111 ticks: a low stretch of 20000 samples is about 2.2e9 ticks,
+  // more than a signed 32-bit count holds, ended by one high sample.
+  testing::TempDir dir;
+  const std::string wav = Wav({1, 8, 1}, testing::Repeat8(0x00, 20000) + Bytes({0xFF, 0x00}));
+  const std::string image = Convert(wav, 0xC000, 0x4000, true, dir);
+  EXPECT_EQ(image, testing::ReferenceConvert(dir.Path("in.wav"), 0xC000, 0x4000, true));
+  int64_t lowTicks = 0;
+  size_t i = kImageHeaderSize;
+  for (; i + 1 < image.size() && (image[i] & 0x80) == 0; i += 2) {
+    lowTicks += (uint8_t(image[i]) << 8) | uint8_t(image[i + 1]);
+  }
+  EXPECT_EQ(lowTicks, StretchClock(1).Ticks(20001));
+  EXPECT_GT(lowTicks, int64_t{1} << 31);
+}
+
+// The fast pass against the sample-by-sample reference, on random and tape-like recordings of
+// every format, with data that ends inside a frame, both phases and levels that wrap.
+TEST(ConvertToImageTest, EqualsTheReferenceOnManyRecordings) {
+  testing::TempDir dir;
+  std::mt19937 random(11);
+  struct Levels {
+    uint32_t high, low;
+  };
+  const Levels levels[] = {{0xFFFF, 0},      {0x8400, 0x7D00}, {0x8000, 0x8000},
+                           {0x7000, 0x1000}, {0xF000, 0x9000}, {0xC012, 0x3F80}};
+  for (const Format format : {Format{1, 8, 44100}, Format{2, 8, 22050}, Format{1, 16, 96000},
+                              Format{2, 16, 48000}, Format{1, 8, 200000}}) {
+    tape_signal::Options options;
+    options.sampleRate = format.sampleRate;
+    options.seed = static_cast<uint32_t>(random());
+    std::string tape = tape_signal::Recording(format.channels, format.bitsPerSample,
+                                              format.sampleRate / 2, options)
+                           .substr(44);
+    std::string noise(5000 + random() % 7, '\0');
+    for (char& c : noise) c = static_cast<char>(random());
+    for (const std::string& data : {tape, noise, tape.substr(0, tape.size() - 1)}) {
+      for (const Levels l : levels) {
+        for (bool phase : {true, false}) {
+          const std::string wav = Wav(format, data);
+          const std::string image = Convert(wav, l.high, l.low, phase, dir);
+          ASSERT_EQ(image, testing::ReferenceConvert(dir.Path("in.wav"), l.high, l.low, phase))
+              << format.channels << "ch " << format.bitsPerSample << "bit " << format.sampleRate
+              << "Hz, " << data.size() << " bytes, levels " << std::hex << l.high << "/" << l.low
+              << (phase ? " normal" : " reverse");
+        }
+      }
+    }
+  }
+}
+
+TEST(ConvertToImageTest, AFailedWriteStopsThePass) {
+  testing::TempDir dir;
+  testing::WriteFile(dir.Path("in.wav"), Wav({1, 8}, Bytes({0x00, 0xFF, 0x00})));
+  WaveFile file;
+  ASSERT_TRUE(file.Open(dir.Path("in.wav").c_str(), ModeRead | ModeBinary));
+  std::FILE* full = std::fopen("/dev/full", "wb");
+  ASSERT_NE(full, nullptr);
+  SchmittTrigger trigger(0xC000, 0x4000);
+  const PassStatus status = ConvertToImage(file, full, trigger, true);
+  std::fclose(full);
+  EXPECT_EQ(status.code, PassStatus::kDestinationWrite);
+  EXPECT_EQ(status.errorNumber, ENOSPC);
+}
+
+}  // namespace
+}  // namespace pulsecut

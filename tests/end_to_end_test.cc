@@ -1,0 +1,276 @@
+// Runs the real pulsecut binary on recordings written by the fixture helper.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "../examples/tape_signal.h"
+#include "reference.h"
+#include "wav_fixture.h"
+
+namespace pulsecut {
+namespace {
+
+using testing::Bytes;
+using testing::Format;
+using testing::Image;
+using testing::ReadFile;
+using testing::Wav;
+using testing::WriteFile;
+
+const char kUsage[] =
+    "WAV file to K58 file converter for RQ5 v0.3\n\n"
+    "Synopsis: pulsecut infile outfile [options]\n\n"
+    "Option : -v       Verbose mode\n"
+    "         -th[hex] Specify upper threshold in hex code\n"
+    "         -tl[hex] Specify lower threshold in hex code\n\n"
+    "         -p[mode] Specify phase\n"
+    "                  mode: r=Reverse, n=Normal[default]\n"
+    "         -h       Show this message\n"
+    "ex1. pulsecut test.wav test.k58\n"
+    "ex2. pulsecut test.wav test.k58 -v -th8400 -tl7d00\n";
+
+const char kBanner[] =
+    "WAV to K58 converter v0.3\n"
+    "by the pulsecut developers, for RQ5 tape preservation\n";
+
+struct Outcome {
+  int status = -1;
+  std::string out;
+  std::string err;
+};
+
+std::string Quote(const std::string& s) {
+  std::string q = "'";
+  for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return q + "'";
+}
+
+class PulsecutTest : public ::testing::Test {
+ protected:
+  // Runs pulsecut with `args` in the test's directory.
+  Outcome Run(const std::vector<std::string>& args) {
+    std::string command = "cd " + Quote(dir_.Path("")) + " && " + Quote(PULSECUT_BINARY);
+    for (const std::string& a : args) command += " " + Quote(a);
+    command += " >" + Quote(dir_.Path("stdout")) + " 2>" + Quote(dir_.Path("stderr"));
+    const int raw = std::system(command.c_str());
+    Outcome o;
+    o.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    o.out = ReadFile(dir_.Path("stdout"));
+    o.err = ReadFile(dir_.Path("stderr"));
+    return o;
+  }
+  std::string Path(const std::string& name) const { return dir_.Path(name); }
+  bool Exists(const std::string& name) const { return std::filesystem::exists(Path(name)); }
+  void Write(const std::string& name, const std::string& bytes) { WriteFile(Path(name), bytes); }
+  std::string Read(const std::string& name) const { return ReadFile(Path(name)); }
+
+  testing::TempDir dir_;
+};
+
+// The example of a whole run: values 0x8000 x3, 0xFF00 x4, 0x0000 x2, then 0xFF00 from the
+// failed reads at the end.
+const std::string kWholeRun =
+    Wav({1, 8, 44100}, Bytes({0x80, 0x80, 0x80, 0xFF, 0xFF, 0xFF, 0xFF, 0x00, 0x00}));
+
+TEST_F(PulsecutTest, FewerThanTwoArgumentsPrintTheUsage) {
+  Write("a.wav", kWholeRun);
+  for (const auto& args : {std::vector<std::string>{}, std::vector<std::string>{"a.wav"}}) {
+    const Outcome o = Run(args);
+    EXPECT_EQ(o.status, 0);
+    EXPECT_EQ(o.out, kUsage);
+    EXPECT_EQ(o.err, "");
+  }
+}
+
+TEST_F(PulsecutTest, HelpOptionsPrintTheUsageAndConvertNothing) {
+  Write("a.wav", kWholeRun);
+  for (const char* option : {"-h", "-H", "-?", "/help"}) {
+    const Outcome o = Run({"a.wav", "a.k58", "-v", option});
+    EXPECT_EQ(o.status, 0) << option;
+    EXPECT_EQ(o.out, kUsage) << option;
+    EXPECT_FALSE(Exists("a.k58")) << option;
+  }
+}
+
+TEST_F(PulsecutTest, ParameterErrorsExitWithStatusOne) {
+  Write("a.wav", kWholeRun);
+  struct Case {
+    std::vector<std::string> options;
+    const char* message;
+  };
+  for (const Case& c :
+       {Case{{"-tl10000"}, "Illegal parameter. tl must be lower than th.\n"},
+        Case{{"-v", "-th7000", "-tl8000"}, "Illegal parameter. tl must be lower than th.\n"},
+        Case{{"-v", "-tl8000", "-th7000"}, "Illegal parameter. th must be higher than tl.\n"}}) {
+    std::vector<std::string> args{"a.wav", "a.k58"};
+    args.insert(args.end(), c.options.begin(), c.options.end());
+    const Outcome o = Run(args);
+    EXPECT_EQ(o.status, 1);
+    EXPECT_EQ(o.out, c.message);  // no banner: the parse failed first
+    EXPECT_FALSE(Exists("a.k58"));
+  }
+}
+
+TEST_F(PulsecutTest, ConvertsTheWholeRunExampleByteForByte) {
+  Write("in.wav", kWholeRun);
+  const Outcome o = Run({"in.wav", "out.k58", "-thc000", "-tl4000"});
+  EXPECT_EQ(o.status, 0);
+  EXPECT_EQ(o.out, "");
+  EXPECT_EQ(o.err, "");
+  EXPECT_EQ(Read("out.k58"), Image({0x000A, 0x800A, 0x0005}));
+}
+
+TEST_F(PulsecutTest, VerboseRunWithGivenLevelsPrintsEveryStep) {
+  Write("in.wav", Wav({2, 16, 48000}, ""));
+  const Outcome o = Run({"in.wav", "out.k58", "-v", "-th8400", "-tl7d00", "-pr"});
+  EXPECT_EQ(o.status, 0);
+  EXPECT_EQ(o.out, std::string(kBanner) +
+                       "Record Level  High 0x8400   Low 0x7d00\n"
+                       "Sample freq 48000[Hz]   Channel 2[ch]  Quantize bit 16[bit]  Phase "
+                       "Reverse\n"
+                       "PASS2: Converting...\n"
+                       "Done.\n");
+}
+
+TEST_F(PulsecutTest, VerboseRunWithoutLevelsAnalysesFirst) {
+  // Ten steady samples at 0xC000 move the high level to 0xA000.
+  Write("in.wav", Wav({1, 16, 44100}, testing::Words(std::vector<uint16_t>(10, 0xC000))));
+  for (const auto& levels :
+       {std::vector<std::string>{}, std::vector<std::string>{"-thffff", "-tl0"}}) {
+    std::vector<std::string> args{"in.wav", "out.k58", "-v"};
+    args.insert(args.end(), levels.begin(), levels.end());
+    const Outcome o = Run(args);
+    EXPECT_EQ(o.status, 0);
+    EXPECT_EQ(o.out, std::string(kBanner) +
+                         "\nPASS1: Analyzing record level...\n"
+                         "Record Level  High 0xa000   Low 0x8000\n"
+                         "Sample freq 44100[Hz]   Channel 1[ch]  Quantize bit 16[bit]  Phase "
+                         "Normal\n"
+                         "PASS2: Converting...\n"
+                         "Done.\n");
+    EXPECT_EQ(Read("out.k58"), testing::ReferenceConvert(Path("in.wav"), 0xA000, 0x8000, true));
+  }
+}
+
+TEST_F(PulsecutTest, FileNamesAreNeverReadAsOptions) {
+  // Names that would select help, Reverse phase and a threshold if they were options.
+  Write("-h.wav", kWholeRun);
+  const Outcome o = Run({"-h.wav", "-pr.k58", "-thc000", "-tl4000"});
+  EXPECT_EQ(o.status, 0);
+  EXPECT_EQ(o.out, "");
+  EXPECT_EQ(Read("-pr.k58"), Image({0x000A, 0x800A, 0x0005}));
+  // And an absolute name such as /home/... is a name too.
+  const Outcome absolute = Run({Path("-h.wav"), Path("abs.k58"), "-thc000", "-tl4000"});
+  EXPECT_EQ(absolute.status, 0);
+  EXPECT_EQ(Read("abs.k58"), Image({0x000A, 0x800A, 0x0005}));
+}
+
+TEST_F(PulsecutTest, AMissingSourceIsReportedAndCreatesNoImage) {
+  const Outcome o = Run({"missing.wav", "out.k58", "-v"});
+  EXPECT_EQ(o.status, 1);
+  EXPECT_EQ(o.err, "Source file open: No such file or directory\n");
+  // The analysis could not run, so the level line shows the defaults.
+  EXPECT_EQ(o.out, std::string(kBanner) +
+                       "\nPASS1: Analyzing record level...\n"
+                       "Record Level  High 0xffff   Low 0x0000\n");
+  EXPECT_FALSE(Exists("out.k58"));
+}
+
+TEST_F(PulsecutTest, ADestinationThatCannotBeOpenedExitsWithStatusTwo) {
+  Write("in.wav", kWholeRun);
+  const Outcome o = Run({"in.wav", "no/such/dir/out.k58"});
+  EXPECT_EQ(o.status, 2);
+  EXPECT_EQ(o.err, "Destination file open: No such file or directory\n");
+}
+
+TEST_F(PulsecutTest, AFullDiskIsAWriteErrorNotASuccess) {
+  Write("in.wav", kWholeRun);
+  const Outcome o = Run({"in.wav", "/dev/full", "-thc000", "-tl4000"});
+  EXPECT_EQ(o.status, 2);
+  EXPECT_EQ(o.err, "Destination file write: No space left on device\n");
+}
+
+TEST_F(PulsecutTest, ADirectoryAsSourceIsAReadError) {
+  std::filesystem::create_directory(Path("dir.wav"));
+  for (const char* levels : {"-thc000", "-v"}) {  // with and without the analysis
+    const Outcome o = Run({"dir.wav", "out.k58", levels});
+    EXPECT_EQ(o.status, 1) << levels;
+    EXPECT_EQ(o.err, "Source file read: Is a directory\n") << levels;
+    EXPECT_FALSE(Exists("out.k58")) << levels;
+  }
+}
+
+TEST_F(PulsecutTest, UnsupportedFormatsAreRejectedBeforeTheDestinationIsTouched) {
+  struct Case {
+    Format format;
+    const char* what;
+  };
+  for (const Case& c :
+       {Case{{0, 8, 44100}, "0 channels"}, Case{{3, 8, 44100}, "3 channels"},
+        Case{{1, 24, 44100}, "24 bits per sample"}, Case{{1, 32, 44100}, "32 bits per sample"},
+        Case{{1, 8, 0}, "a sample rate of 0 Hz"}}) {
+    Write("in.wav", Wav(c.format, Bytes({1, 2, 3, 4, 5, 6})));
+    Write("old.k58", "keep me");
+    for (const char* target : {"new.k58", "old.k58"}) {
+      const Outcome o = Run({"in.wav", target});
+      EXPECT_EQ(o.status, 1) << c.what;
+      EXPECT_EQ(o.err, std::string("Source file format: unsupported format (") + c.what +
+                           "); supported are 1 or 2 channels of 8 or 16 bits per sample at any "
+                           "rate above 0 Hz\n");
+    }
+    EXPECT_FALSE(Exists("new.k58"));
+    EXPECT_EQ(Read("old.k58"), "keep me");
+  }
+}
+
+TEST_F(PulsecutTest, TheDestinationIsNeverTheSource) {
+  Write("a.wav", kWholeRun);
+  ASSERT_EQ(link(Path("a.wav").c_str(), Path("hard.wav").c_str()), 0);
+  ASSERT_EQ(symlink("a.wav", Path("soft.wav").c_str()), 0);
+  for (const char* destination : {"a.wav", "./a.wav", "hard.wav", "soft.wav"}) {
+    const Outcome o = Run({"a.wav", destination, "-thc000", "-tl4000"});
+    EXPECT_EQ(o.status, 2) << destination;
+    EXPECT_EQ(o.err, std::string("Destination file is the source file: ") + destination + "\n");
+    EXPECT_EQ(Read("a.wav"), kWholeRun) << destination;
+  }
+}
+
+TEST_F(PulsecutTest, TheExampleRecordingIsReproducibleAndConverts) {
+  const std::string shipped = ReadFile(std::string(EXAMPLES_DIR) + "/tape.wav");
+  ASSERT_FALSE(shipped.empty());
+  const std::string command = Quote(MAKE_EXAMPLE_BINARY) + " " + Quote(Path("made.wav"));
+  ASSERT_EQ(std::system(command.c_str()), 0);
+  EXPECT_EQ(Read("made.wav"), shipped);
+
+  const Outcome o = Run({std::string(EXAMPLES_DIR) + "/tape.wav", "tape.k58", "-v"});
+  EXPECT_EQ(o.status, 0);
+  // The analysed levels sit near the signal's plateaus, about 0x80 +- 0.6 * 0x7F (8-bit), and
+  // the converted stretches match the tones' half periods.
+  unsigned high = 0, low = 0;
+  const size_t at = o.out.find("Record Level");
+  ASSERT_NE(at, std::string::npos);
+  ASSERT_EQ(std::sscanf(o.out.c_str() + at, "Record Level  High 0x%x   Low 0x%x", &high, &low), 2);
+  EXPECT_NEAR(high, 0x8000 + 0.62 * 0x7F00, 0x600);
+  EXPECT_NEAR(low, 0x8000 - 0.58 * 0x7F00, 0x600);
+  const std::string image = Read("tape.k58");
+  ASSERT_GT(image.size(), 1000u);
+  size_t nearLow = 0, nearHigh = 0, records = 0;
+  for (size_t i = 18; i + 1 < image.size(); i += 2, ++records) {
+    const int ticks = ((image[i] & 0x7F) << 8) | static_cast<uint8_t>(image[i + 1]);
+    // Half periods: 1200 Hz lasts 46 ticks, 2400 Hz 23 ticks.
+    if (std::abs(ticks - 46) <= 3) ++nearLow;
+    if (std::abs(ticks - 23) <= 3) ++nearHigh;
+  }
+  EXPECT_GT(nearLow + nearHigh, records * 9 / 10);
+  EXPECT_GT(nearLow, records / 10);
+  EXPECT_GT(nearHigh, records / 10);
+}
+
+}  // namespace
+}  // namespace pulsecut
