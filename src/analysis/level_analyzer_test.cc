@@ -48,6 +48,9 @@ struct WindowCase {
   Levels levels;
 };
 
+// Test names show the case name alone.
+void PrintTo(const WindowCase& c, std::ostream* os) { *os << c.name; }
+
 class AnalyzeWindowTest : public ::testing::TestWithParam<WindowCase> {};
 
 TEST_P(AnalyzeWindowTest, MovesTheLevelsAsTheWindowsSay) {

@@ -75,6 +75,9 @@ struct SampleCase {
   std::vector<uint32_t> values;  // ending with the value built from failed reads
 };
 
+// Test names show the case name alone.
+void PrintTo(const SampleCase& c, std::ostream* os) { *os << c.name; }
+
 class ReadSampleTest : public ::testing::TestWithParam<SampleCase> {};
 
 TEST_P(ReadSampleTest, GivesTheValuesAndTheFinalValueOfTheData) {
