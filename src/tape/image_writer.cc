@@ -5,27 +5,29 @@
 namespace pulsecut {
 
 ImageWriter::ImageWriter(std::FILE* destination)
-    : destination_(destination), buffer_(size_t{1} << 16) {}
+    : destination_(destination), buffer_(size_t{1} << 15) {}
 
 void ImageWriter::WriteHeader() {
-  for (size_t i = 0; i + 1 < sizeof kImageMagic; ++i) Put(static_cast<uint8_t>(kImageMagic[i]));
-  Put(0);
-  Put(0);
+  // The 18 header bytes are nine words: the magic's byte pairs and the two zero bytes.
+  for (size_t i = 0; i < kImageHeaderSize; i += 2) {
+    const auto high = static_cast<uint8_t>(i < 16 ? kImageMagic[i] : 0);
+    const auto low = static_cast<uint8_t>(i < 16 ? kImageMagic[i + 1] : 0);
+    if (used_ == buffer_.size()) Drain();
+    buffer_[used_++] = InFileOrder(static_cast<uint16_t>((high << 8) | low));
+  }
 }
 
-void ImageWriter::WriteStretch(bool high, int64_t ticks) {
-  const uint8_t stateBit = high ? 0x80 : 0x00;
+void ImageWriter::WriteLongStretch(bool high, int64_t ticks) {
   while (ticks > 0) {
     const int64_t part = ticks < kMaxRecordTicks ? ticks : kMaxRecordTicks;
-    Put(static_cast<uint8_t>(stateBit | ((part >> 8) & 0x7F)));
-    Put(static_cast<uint8_t>(part & 0xFF));
+    PutRecord(high, static_cast<uint32_t>(part));
     ticks -= part;
   }
 }
 
 void ImageWriter::Drain() {
   if (used_ != 0 && errorNumber_ == 0 &&
-      std::fwrite(buffer_.data(), 1, used_, destination_) != used_) {
+      std::fwrite(buffer_.data(), sizeof buffer_[0], used_, destination_) != used_) {
     errorNumber_ = errno != 0 ? errno : EIO;
   }
   used_ = 0;

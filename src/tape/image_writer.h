@@ -5,6 +5,7 @@
 // its duration in 9-microsecond ticks, 1 to 32767. There is no end marker, count or checksum.
 #pragma once
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -25,7 +26,13 @@ class ImageWriter {
   void WriteHeader();
   // Writes a stretch of `ticks` ticks: records of 32767 ticks and then one with the remainder,
   // all with the same state bit. A stretch of 0 ticks (or fewer) writes nothing.
-  void WriteStretch(bool high, int64_t ticks);
+  void WriteStretch(bool high, int64_t ticks) {
+    if (ticks >= 1 && ticks <= kMaxRecordTicks) {
+      PutRecord(high, static_cast<uint32_t>(ticks));
+    } else {
+      WriteLongStretch(high, ticks);
+    }
+  }
   // Hands the buffered bytes to the stream and flushes it. Returns false once any write failed.
   bool Flush();
 
@@ -34,15 +41,28 @@ class ImageWriter {
   int errorNumber() const { return errorNumber_; }
 
  private:
-  void Put(uint8_t byte) {
+  // One record of 1..32767 ticks. The buffer holds 16-bit words already in the file's byte
+  // order; word stores cannot alias the writer's or the caller's other data, so the hot loop
+  // keeps its state in registers.
+  void PutRecord(bool high, uint32_t ticks) {
     if (used_ == buffer_.size()) Drain();
-    buffer_[used_++] = byte;
+    const uint32_t record = (high ? 0x8000u : 0u) | ticks;
+    buffer_[used_++] = InFileOrder(static_cast<uint16_t>(record));
   }
+  // A big-endian value as the word whose bytes in memory are high byte, then low byte.
+  static uint16_t InFileOrder(uint16_t value) {
+    if constexpr (std::endian::native == std::endian::little) {
+      return static_cast<uint16_t>((value >> 8) | (value << 8));
+    } else {
+      return value;
+    }
+  }
+  void WriteLongStretch(bool high, int64_t ticks);
   void Drain();
 
   std::FILE* destination_;
-  std::vector<uint8_t> buffer_;
-  size_t used_ = 0;
+  std::vector<uint16_t> buffer_;  // whole words of the file, in file order
+  size_t used_ = 0;               // words
   int errorNumber_ = 0;
 };
 

@@ -1,37 +1,48 @@
 #include "tape/schmitt_trigger.h"
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace pulsecut {
 namespace {
 
-// Index of the first value for which `changes` holds, or `count`. Eight values are tested
-// together so that the common case, no change in a group, costs one branch per group.
-template <typename Predicate>
-size_t FindFirst(const uint16_t* values, size_t count, Predicate changes) {
-  size_t i = 0;
-  for (; i + 8 <= count; i += 8) {
-    bool any = false;
-    for (size_t k = 0; k < 8; ++k) any |= changes(values[i + k]);
-    if (any) break;
-  }
-  for (; i < count; ++i) {
-    if (changes(values[i])) return i;
-  }
-  return count;
-}
+uint16_t Clamp16(uint32_t v) { return v > 0xFFFF ? uint16_t{0xFFFF} : static_cast<uint16_t>(v); }
 
 }  // namespace
 
 SchmittTrigger::SchmittTrigger(uint32_t highLevel, uint32_t lowLevel)
     : upper_(((highLevel - 0x8000u) >> 1) + 0x8000u),
-      lower_(0x8000u - ((0x8000u - lowLevel) >> 1)) {}
+      lower_(0x8000u - ((0x8000u - lowLevel) >> 1)),
+      riseAbove_(Clamp16(upper_)),
+      stayAbove_(Clamp16(lower_ - 1)),
+      neverFalls_(lower_ == 0) {}
 
-size_t SchmittTrigger::ProcessUntilChange(const uint16_t* values, size_t count) {
-  const uint32_t upper = upper_;
-  const uint32_t lower = lower_;
-  const size_t index = state_ ? FindFirst(values, count, [lower](uint32_t v) { return v < lower; })
-                              : FindFirst(values, count, [upper](uint32_t v) { return v > upper; });
-  if (index < count) state_ = !state_;
-  return index;
+ChangeMasks SchmittTrigger::Masks(const uint16_t* values) const {
+  uint64_t rises = 0;
+  uint64_t stays = 0;  // values above stayAbove_
+#if defined(__SSE2__)
+  // SSE2 compares signed 16-bit lanes only; flipping the top bit of both sides turns the
+  // unsigned comparison into a signed one. Sixteen results are packed into bytes and gathered.
+  const __m128i flip = _mm_set1_epi16(static_cast<short>(0x8000));
+  const __m128i rise = _mm_set1_epi16(static_cast<short>(riseAbove_ ^ 0x8000));
+  const __m128i stay = _mm_set1_epi16(static_cast<short>(stayAbove_ ^ 0x8000));
+  for (int j = 0; j < 4; ++j) {
+    const auto* p = reinterpret_cast<const __m128i*>(values + 16 * j);
+    const __m128i a = _mm_xor_si128(_mm_loadu_si128(p), flip);
+    const __m128i b = _mm_xor_si128(_mm_loadu_si128(p + 1), flip);
+    const __m128i r = _mm_packs_epi16(_mm_cmpgt_epi16(a, rise), _mm_cmpgt_epi16(b, rise));
+    const __m128i s = _mm_packs_epi16(_mm_cmpgt_epi16(a, stay), _mm_cmpgt_epi16(b, stay));
+    rises |= uint64_t{static_cast<uint32_t>(_mm_movemask_epi8(r))} << (16 * j);
+    stays |= uint64_t{static_cast<uint32_t>(_mm_movemask_epi8(s))} << (16 * j);
+  }
+#else
+  for (size_t i = 0; i < kGroup; ++i) {
+    rises |= uint64_t{values[i] > riseAbove_} << i;
+    stays |= uint64_t{values[i] > stayAbove_} << i;
+  }
+#endif
+  return {rises, neverFalls_ ? 0 : ~stays};
 }
 
 }  // namespace pulsecut

@@ -6,8 +6,17 @@
 
 namespace pulsecut {
 
+// Where, in a group of 64 values, the comparator would change: bit i of `rises` is set when
+// value i turns a low output high, bit i of `falls` when it turns a high output low.
+struct ChangeMasks {
+  uint64_t rises;
+  uint64_t falls;
+};
+
 class SchmittTrigger {
  public:
+  static constexpr size_t kGroup = 64;
+
   // Places the thresholds half way between the centre 0x8000 and the record levels, in unsigned
   // 32-bit arithmetic: upper = ((high - 0x8000) >> 1) + 0x8000 and
   // lower = 0x8000 - ((0x8000 - low) >> 1). The subtractions wrap on purpose: a high level below
@@ -23,9 +32,13 @@ class SchmittTrigger {
     return state_;
   }
 
-  // Runs Process over `values` up to the first value that changes the state, and returns that
-  // value's index (the state has then changed), or `count` when no value changes it.
-  size_t ProcessUntilChange(const uint16_t* values, size_t count);
+  // The change masks of the kGroup values at `values`, all on the 16-bit scale. Which of them
+  // apply depends on the state in force at each value; the state itself is not touched.
+  ChangeMasks Masks(const uint16_t* values) const;
+
+  // Whether some value both turns a low output high and a high output low (it then toggles the
+  // output). Only levels beyond the centre on the wrong side give such thresholds.
+  bool HasTogglingValues() const { return !neverFalls_ && stayAbove_ > riseAbove_; }
 
   uint32_t upper() const { return upper_; }
   uint32_t lower() const { return lower_; }
@@ -35,6 +48,12 @@ class SchmittTrigger {
   uint32_t upper_;
   uint32_t lower_;
   bool state_ = false;
+  // Both tests as "value > t" with a 16-bit t, exact for every 16-bit value: a value rises
+  // when above riseAbove_, and falls when not above stayAbove_ (that is, below lower_) unless
+  // neverFalls_ (lower_ is 0).
+  uint16_t riseAbove_;
+  uint16_t stayAbove_;
+  bool neverFalls_;
 };
 
 }  // namespace pulsecut

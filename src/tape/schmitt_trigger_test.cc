@@ -39,25 +39,37 @@ TEST(SchmittTriggerTest, ALowLevelAboveTheCentreDropsAHighOutputAtOnce) {
   EXPECT_FALSE(t.Process(0xFFFF));
 }
 
-// ProcessUntilChange must stop exactly where a loop of Process changes the state.
-TEST(SchmittTriggerTest, ProcessUntilChangeStopsWhereProcessChanges) {
-  std::mt19937 random(3);
-  for (int round = 0; round < 200; ++round) {
-    const uint32_t high = random() % 0x10000;
-    const uint32_t low = random() % 0x10000;
-    std::vector<uint16_t> v(random() % 40);
-    for (uint16_t& x : v) x = static_cast<uint16_t>(random() % 3 == 0 ? random() : 0x8000);
-    SchmittTrigger fast(high, low);
-    SchmittTrigger plain(high, low);
-    size_t start = 0;
-    while (start < v.size()) {
-      const bool before = plain.state();
-      size_t expected = start;
-      while (expected < v.size() && plain.Process(v[expected]) == before) ++expected;
-      const size_t got = fast.ProcessUntilChange(v.data() + start, v.size() - start) + start;
-      ASSERT_EQ(got, expected);
-      ASSERT_EQ(fast.state(), plain.state());
-      start = got + 1;
+// Each mask bit must say what Process would do at that value in that state, for levels on
+// either side of the centre and beyond it.
+TEST(SchmittTriggerTest, MasksAgreeWithProcess) {
+  std::mt19937 random(4);
+  uint16_t values[64];
+  for (int round = 0; round < 500; ++round) {
+    const uint32_t high = round % 5 == 0 ? static_cast<uint32_t>(random()) : random() % 0x10000;
+    const uint32_t low = round % 7 == 0 ? static_cast<uint32_t>(random()) : random() % 0x10000;
+    const SchmittTrigger trigger(high, low);
+    for (uint16_t& v : values) v = static_cast<uint16_t>(random());
+    // The edges of the scale and values right at the thresholds.
+    const uint32_t edges[] = {0,
+                              1,
+                              0x7FFF,
+                              0x8000,
+                              0xFFFE,
+                              0xFFFF,
+                              trigger.upper(),
+                              trigger.upper() + 1,
+                              trigger.lower(),
+                              trigger.lower() - 1};
+    for (uint32_t e : edges) values[random() % 64] = static_cast<uint16_t>(e);
+    const ChangeMasks masks = trigger.Masks(values);
+    for (size_t i = 0; i < 64; ++i) {
+      SchmittTrigger fromLow(high, low);
+      SchmittTrigger fromHigh(high, low);
+      fromHigh.Process(0xFFFFFFFF);  // high, unless upper is out of reach
+      ASSERT_EQ(((masks.rises >> i) & 1) != 0, fromLow.Process(values[i])) << i;
+      if (fromHigh.state()) {
+        ASSERT_EQ(((masks.falls >> i) & 1) != 0, !fromHigh.Process(values[i])) << i;
+      }
     }
   }
 }

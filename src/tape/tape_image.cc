@@ -1,40 +1,103 @@
 #include "tape/tape_image.h"
 
-#include <cerrno>
+#include <algorithm>
+#include <bit>
 #include <vector>
 
 namespace pulsecut {
+namespace {
 
-PassStatus ConvertToImage(WaveFile& source, std::FILE* destination, SchmittTrigger& trigger,
+constexpr size_t kGroup = SchmittTrigger::kGroup;
+constexpr size_t kBlock = size_t{1} << 16;  // values per read, a multiple of kGroup
+
+// The output states of a group from its change masks, for thresholds without toggling values:
+// a rising value sets the output, a falling one clears it, any other keeps the state before it
+// (`before` for the first). Adding the set bits to the set-or-keep bits sends a carry from each
+// set bit through the keep bits after it and stops it at the next clear bit, so the carry into
+// each bit is the state before that value.
+uint64_t GroupStates(const ChangeMasks& masks, uint64_t before) {
+  const uint64_t sets = masks.rises;
+  const uint64_t keeps = ~(masks.rises | masks.falls);
+  const uint64_t setsOrKeeps = sets | keeps;
+  const uint64_t carries = (sets + setsOrKeeps + before) ^ sets ^ setsOrKeeps;
+  return sets | (keeps & carries);
+}
+
+// Finds the values of `values[0, count)` at which the comparator, starting in `state`, changes
+// its output; stores their indexes in `changes` (room for `count`), sets `state` to the
+// state after the last value and returns how many there are. `values` must have room for `count`
+// rounded up to a multiple of kGroup; the padding is overwritten. Works on groups of 64 values
+// with bit masks, so that the cost is a few instructions per group and per change rather than
+// a branch per value.
+size_t FindChanges(const SchmittTrigger& trigger, uint16_t* values, size_t count, bool& state,
+                   uint32_t* changes) {
+  const size_t padded = (count + kGroup - 1) / kGroup * kGroup;
+  std::fill(values + count, values + padded, uint16_t{0});
+  const bool toggling = trigger.HasTogglingValues();
+  uint64_t high = state ? 1 : 0;
+  size_t found = 0;
+  for (size_t group = 0; group < padded; group += kGroup) {
+    ChangeMasks masks = trigger.Masks(values + group);
+    if (count - group < kGroup) {  // the padding neither rises nor falls
+      const uint64_t valid = (uint64_t{1} << (count - group)) - 1;
+      masks.rises &= valid;
+      masks.falls &= valid;
+    }
+    if (!toggling) {
+      const uint64_t states = GroupStates(masks, high);
+      for (uint64_t moves = states ^ ((states << 1) | high); moves != 0; moves &= moves - 1) {
+        changes[found++] =
+            static_cast<uint32_t>(group + static_cast<size_t>(std::countr_zero(moves)));
+      }
+      high = states >> 63;
+      continue;
+    }
+    // With toggling values the state decides which mask applies: hop from change to change.
+    uint64_t pending = high ? masks.falls : masks.rises;
+    while (pending != 0) {
+      const int bit = std::countr_zero(pending);
+      changes[found++] = static_cast<uint32_t>(group + static_cast<size_t>(bit));
+      high ^= 1;
+      pending = (high ? masks.falls : masks.rises) & ((~uint64_t{0} << bit) << 1);
+    }
+  }
+  state = high != 0;
+  return found;
+}
+
+}  // namespace
+
+PassStatus ConvertToImage(WaveFile& source, std::FILE* destination, const SchmittTrigger& trigger,
                           bool phaseNormal) {
   if (!IsSupported(source.header())) return {PassStatus::kSourceFormat, 0};
-  const StretchClock clock(source.header().sampleRate);
+  StretchClock clock(source.header().sampleRate);
   ImageWriter writer(destination);
   writer.WriteHeader();
   if (!source.Seek(kDataOffset)) return {PassStatus::kSourceSeek, source.ErrorNumber()};
 
-  std::vector<uint16_t> levels(size_t{1} << 15);
-  uint64_t stretch = 0;  // samples of the current stretch seen so far
+  std::vector<uint16_t> levels(kBlock);
+  std::vector<uint32_t> changes(kBlock);
+  bool state = trigger.state();
+  uint64_t base = 0;   // index of levels[0], counted from the recording's first sample
+  uint64_t start = 0;  // index of the first value of the stretch in progress
   while (!source.AtEnd()) {
-    const size_t count = source.ReadLevels(levels.data(), levels.size());
+    const size_t count = source.ReadLevels(levels.data(), kBlock);
     if (source.HasError()) return {PassStatus::kSourceRead, source.ErrorNumber()};
     if (count == 0) break;
     if (!phaseNormal) InvertPhase(levels.data(), count);
 
-    size_t next = 0;
-    while (next < count) {
-      const bool state = trigger.state();
-      const size_t change = trigger.ProcessUntilChange(levels.data() + next, count - next);
-      if (change == count - next) {
-        stretch += change;
-        break;
-      }
-      stretch += change + 1;
-      writer.WriteStretch(state, clock.Ticks(stretch));
-      stretch = 0;
-      next += change + 1;
+    // Each change ends the stretch before it, the changing value included; the states of the
+    // stretches alternate.
+    bool stretchState = state;
+    const size_t found = FindChanges(trigger, levels.data(), count, state, changes.data());
+    for (size_t i = 0; i < found; ++i) {
+      const uint64_t end = base + changes[i];
+      writer.WriteStretch(stretchState, clock.Ticks(end + 1 - start));
+      start = end + 1;
+      stretchState = !stretchState;
     }
     if (writer.failed()) return {PassStatus::kDestinationWrite, writer.errorNumber()};
+    base += count;
   }
   if (!writer.Flush()) return {PassStatus::kDestinationWrite, writer.errorNumber()};
   return {};

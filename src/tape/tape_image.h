@@ -17,7 +17,7 @@ namespace pulsecut {
 // duration of its samples, the sample that changes the output counting in the stretch it ends.
 // The stretch still in progress at the end is not written. Stops at the first failed seek, read
 // or write and says which. Both streams stay open for the caller to close.
-PassStatus ConvertToImage(WaveFile& source, std::FILE* destination, SchmittTrigger& trigger,
+PassStatus ConvertToImage(WaveFile& source, std::FILE* destination, const SchmittTrigger& trigger,
                           bool phaseNormal);
 
 }  // namespace pulsecut
