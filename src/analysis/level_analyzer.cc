@@ -1,5 +1,6 @@
 #include "analysis/level_analyzer.h"
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -10,13 +11,19 @@ namespace {
 
 constexpr size_t kWindow = 10;
 constexpr size_t kLookback = kWindow - 1;
-constexpr size_t kBlock = size_t{1} << 15;
+constexpr size_t kBlock = size_t{1} << 16;
+constexpr size_t kGroup = 64;
 constexpr int32_t kCentre = 0x8000;
+// A window moves the high level only with a mean above kHighMeans, the low level only with a
+// mean below kLowMeans.
+constexpr int32_t kHighMeans = kCentre + static_cast<int32_t>(kMinDeviation);
+constexpr int32_t kLowMeans = kCentre - static_cast<int32_t>(kMinDeviation);
 
 // What a stretch of windows does to the levels, as the range of levels it can end with. Each
 // update (level + mean) >> 1 is monotone in the level, so applying it to the lowest and the
 // highest level the stretch can start with bounds every outcome; once both ends meet, the
-// levels no longer depend on anything before the stretch.
+// level no longer depends on anything before the stretch. (They need not meet: a long run of
+// one mean m keeps the range m - 1 .. m apart, as both ends are fixed points of the update.)
 struct LevelRange {
   uint32_t highMin, highMax, lowMin, lowMax;
 
@@ -26,7 +33,8 @@ struct LevelRange {
   // low level within 0..0x8000, because every mean that moves them lies on their side.
   static LevelRange Unknown() { return {0x8000, 0xFFFF, 0, 0x8000}; }
 
-  bool Settled() const { return highMin == highMax && lowMin == lowMax; }
+  bool HighSettled() const { return highMin == highMax; }
+  bool LowSettled() const { return lowMin == lowMax; }
 
   void Accept(int32_t mean) {
     const uint32_t m = static_cast<uint32_t>(mean);
@@ -40,6 +48,12 @@ struct LevelRange {
   }
 };
 
+// Which levels a scan follows; a level known already need not be followed.
+struct Tracked {
+  bool high;
+  bool low;
+};
+
 // The incremental mean alone, as ComputeWindow forms it; cheap enough to reject most windows
 // before the squares are computed.
 int32_t WindowMean(const uint16_t* newest) {
@@ -49,10 +63,31 @@ int32_t WindowMean(const uint16_t* newest) {
   return mean;
 }
 
+// Judges the windows that end at values[0, count): values[-9, 0) are their history.
+void JudgeWindows(const uint16_t* values, size_t count, Tracked tracked, LevelRange& range) {
+  for (size_t group = 0; group < count; group += kGroup) {
+    const size_t end = std::min(count, group + kGroup);
+    // Each step of the incremental mean stays between the mean before and the new value, so a
+    // window's mean lies between its smallest and its largest value. Groups of windows that
+    // cannot reach either side are skipped whole (silence, or a side already known).
+    const auto [smallest, largest] = std::minmax_element(values + group - kLookback, values + end);
+    const bool high = tracked.high && *largest > kHighMeans;
+    const bool low = tracked.low && *smallest < kLowMeans;
+    if (!high && !low) continue;
+    for (size_t i = group; i < end; ++i) {
+      const int32_t mean = WindowMean(values + i);
+      if (!(high && mean > kHighMeans) && !(low && mean < kLowMeans)) continue;
+      const WindowStats stats = ComputeWindow(values + i);
+      if (IsSteady(stats.squares)) range.Accept(stats.mean);
+    }
+  }
+}
+
 // Feeds every window of the values from the current position of `file` to the end into
 // `range`. With `padded`, the first nine windows are filled up with 0x8000 as at the start of
 // the recording; otherwise the first nine values only fill the window and are not judged.
-PassStatus ScanWindows(WaveFile& file, bool phaseNormal, bool padded, LevelRange& range) {
+PassStatus ScanWindows(WaveFile& file, bool phaseNormal, bool padded, Tracked tracked,
+                       LevelRange& range) {
   std::vector<uint16_t> buffer(kLookback + kBlock, 0x8000);
   size_t unjudged = padded ? 0 : kLookback;
   while (!file.AtEnd()) {
@@ -61,15 +96,9 @@ PassStatus ScanWindows(WaveFile& file, bool phaseNormal, bool padded, LevelRange
     if (count == 0) break;
     uint16_t* values = buffer.data() + kLookback;
     if (!phaseNormal) InvertPhase(values, count);
-    size_t i = 0;
-    for (; unjudged > 0 && i < count; ++i) --unjudged;
-    for (; i < count; ++i) {
-      const int32_t mean = WindowMean(values + i);
-      const int32_t distance = mean > kCentre ? mean - kCentre : kCentre - mean;
-      if (static_cast<uint32_t>(distance) <= kMinDeviation) continue;
-      const WindowStats stats = ComputeWindow(values + i);
-      if (IsSteady(stats.squares)) range.Accept(stats.mean);
-    }
+    const size_t skipped = std::min(unjudged, count);
+    unjudged -= skipped;
+    JudgeWindows(values + skipped, count - skipped, tracked, range);
     // The last nine values become the history of the next block's first windows.
     std::memmove(buffer.data(), buffer.data() + count, kLookback * sizeof(uint16_t));
   }
@@ -101,39 +130,47 @@ PassStatus LevelAnalyzer::Analyze(const char* fileName, uint32_t* minDeviation, 
   const WaveHeader& header = file.header();
   if (!IsSupported(header)) return {PassStatus::kSourceFormat, 0};
 
-  // Every accepted window halves the weight of the levels before it, so the levels at the end
+  // Every accepted window halves the weight of the level before it, so the levels at the end
   // usually depend on the last few dozen steady windows alone. Scan ever longer tails of the
-  // recording until the result no longer depends on where the tail starts; a recording where
-  // that never happens is scanned whole.
+  // recording until the levels no longer depend on where the tail starts. A level that no tail
+  // settles comes from a scan of the whole recording, which need not follow the other one.
   const int64_t length = file.Length();
   const uint64_t frameSize = FrameSize(header);
   const uint64_t values =
       (length > kDataOffset ? static_cast<uint64_t>(length - kDataOffset) / frameSize : 0) + 1;
-  LevelRange range = LevelRange::Start();
-  bool settled = false;
-  for (uint64_t tail = uint64_t{1} << 16; length >= 0 && tail + kLookback < values; tail *= 8) {
-    const uint64_t first = values - tail - kLookback;
+  // A level settled by one tail is settled by every longer one: later scans skip it.
+  LevelRange result = LevelRange::Unknown();
+  Tracked tracked{true, true};
+  for (uint64_t size = uint64_t{1} << 16; length >= 0 && size + kLookback < values; size *= 8) {
+    const uint64_t first = values - size - kLookback;
     if (!file.Seek(kDataOffset + static_cast<int64_t>(first * frameSize))) {
       return {PassStatus::kSourceSeek, file.ErrorNumber()};
     }
-    range = LevelRange::Unknown();
-    const PassStatus status = ScanWindows(file, phaseNormal, /*padded=*/false, range);
+    LevelRange tail = LevelRange::Unknown();
+    const PassStatus status = ScanWindows(file, phaseNormal, /*padded=*/false, tracked, tail);
     if (!status.ok()) return status;
-    if (range.Settled()) {
-      settled = true;
-      break;
+    if (tracked.high && tail.HighSettled()) {
+      result.highMin = result.highMax = tail.highMin;
+      tracked.high = false;
     }
+    if (tracked.low && tail.LowSettled()) {
+      result.lowMin = result.lowMax = tail.lowMin;
+      tracked.low = false;
+    }
+    if (!tracked.high && !tracked.low) break;
   }
-  if (!settled) {
+  if (tracked.high || tracked.low) {
     if (!file.Seek(kDataOffset)) return {PassStatus::kSourceSeek, file.ErrorNumber()};
-    range = LevelRange::Start();
-    const PassStatus status = ScanWindows(file, phaseNormal, /*padded=*/true, range);
+    LevelRange whole = LevelRange::Start();
+    const PassStatus status = ScanWindows(file, phaseNormal, /*padded=*/true, tracked, whole);
     if (!status.ok()) return status;
+    if (tracked.high) result.highMin = whole.highMin;
+    if (tracked.low) result.lowMin = whole.lowMin;
   }
   file.Close();
   *minDeviation = kMinDeviation;
-  *highLevel = range.highMin;
-  *lowLevel = range.lowMin;
+  *highLevel = result.highMin;
+  *lowLevel = result.lowMin;
   return {};
 }
 
