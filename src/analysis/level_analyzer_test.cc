@@ -198,6 +198,12 @@ TEST(AnalyzeTest, EqualsTheReferenceOnManyRecordings) {
   }
   recordings.push_back({Format{1, 8}, SteadyStartThenNoise(200000, 1)});
   recordings.push_back({Format{1, 8}, FewSteadyWindowsAtTheEnd(200000)});
+  // Steady low plateaus of one value to the end: the tail leaves the low level two values apart
+  // for ever, and the high level was only ever moved at the start.
+  std::string oneSided(4096, '\0');
+  for (size_t i = 0; i < oneSided.size(); ++i) oneSided[i] = (i / 30) % 2 ? '\xD0' : '\x80';
+  while (oneSided.size() < 200000) oneSided += std::string(20, '\x30') + std::string(20, '\x80');
+  recordings.push_back({Format{1, 8}, oneSided});
   std::string wrapping;
   for (int i = 0; i < 100000; ++i) wrapping += static_cast<char>(i % 3 ? 0x00 : 0xFF);
   recordings.push_back({Format{1, 8}, wrapping});

@@ -71,8 +71,9 @@ TEST(ConvertToImageTest, EqualsTheReferenceOnManyRecordings) {
   struct Levels {
     uint32_t high, low;
   };
-  const Levels levels[] = {{0xFFFF, 0},      {0x8400, 0x7D00}, {0x8000, 0x8000},
-                           {0x7000, 0x1000}, {0xF000, 0x9000}, {0xC012, 0x3F80}};
+  const Levels levels[] = {
+      {0xFFFF, 0},      {0x8400, 0x7D00}, {0x8000, 0x8000},        {0x7000, 0x1000},
+      {0xF000, 0x9000}, {0xC012, 0x3F80}, {0xFFFFFFFF, 0xFFFF8000}};
   for (const Format format : {Format{1, 8, 44100}, Format{2, 8, 22050}, Format{1, 16, 96000},
                               Format{2, 16, 48000}, Format{1, 8, 200000}}) {
     tape_signal::Options options;
