@@ -4,8 +4,7 @@
 
 namespace pulsecut {
 
-ImageWriter::ImageWriter(std::FILE* destination)
-    : destination_(destination), buffer_(size_t{1} << 15) {}
+ImageWriter::ImageWriter(std::FILE* destination) : destination_(destination), buffer_(kMaxClaim) {}
 
 void ImageWriter::WriteHeader() {
   // The 18 header bytes are nine words: the magic's byte pairs and the two zero bytes.

@@ -33,6 +33,20 @@ class ImageWriter {
       WriteLongStretch(high, ticks);
     }
   }
+  // Room for `words` records (at most kMaxClaim) written through the returned cursor, which
+  // Commit then takes back: the fast path of the conversion keeps its cursor in a register.
+  // Nothing else may be written between the two calls.
+  static constexpr size_t kMaxClaim = size_t{1} << 16;
+  uint16_t* Claim(size_t words) {
+    if (buffer_.size() - used_ < words) Drain();
+    return buffer_.data() + used_;
+  }
+  void Commit(uint16_t* end) { used_ = static_cast<size_t>(end - buffer_.data()); }
+  // The word of a record of 1..32767 ticks, as it goes into the claimed room.
+  static uint16_t Record(bool high, uint32_t ticks) {
+    return InFileOrder(static_cast<uint16_t>((high ? 0x8000u : 0u) | ticks));
+  }
+
   // Hands the buffered bytes to the stream and flushes it. Returns false once any write failed.
   bool Flush();
 
@@ -42,12 +56,10 @@ class ImageWriter {
 
  private:
   // One record of 1..32767 ticks. The buffer holds 16-bit words already in the file's byte
-  // order; word stores cannot alias the writer's or the caller's other data, so the hot loop
-  // keeps its state in registers.
+  // order.
   void PutRecord(bool high, uint32_t ticks) {
     if (used_ == buffer_.size()) Drain();
-    const uint32_t record = (high ? 0x8000u : 0u) | ticks;
-    buffer_[used_++] = InFileOrder(static_cast<uint16_t>(record));
+    buffer_[used_++] = Record(high, ticks);
   }
   // A big-endian value as the word whose bytes in memory are high byte, then low byte.
   static uint16_t InFileOrder(uint16_t value) {

@@ -35,6 +35,9 @@ class SchmittTrigger {
   // The change masks of the kGroup values at `values`, all on the 16-bit scale. Which of them
   // apply depends on the state in force at each value; the state itself is not touched.
   ChangeMasks Masks(const uint16_t* values) const;
+  // The same for the values (highBytes[i] << 8) | lowByte, as 8-bit samples give them: 0x00
+  // below each byte in Normal phase, 0xFF in Reverse phase (where the bytes are inverted too).
+  ChangeMasks Masks(const uint8_t* highBytes, uint8_t lowByte) const;
 
   // Whether some value both turns a low output high and a high output low (it then toggles the
   // output). Only levels beyond the centre on the wrong side give such thresholds.

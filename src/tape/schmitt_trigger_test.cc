@@ -74,5 +74,26 @@ TEST(SchmittTriggerTest, MasksAgreeWithProcess) {
   }
 }
 
+// The masks of 8-bit samples, taken from their bytes, must be those of their values.
+TEST(SchmittTriggerTest, ByteMasksEqualTheMasksOfTheValues) {
+  std::mt19937 random(6);
+  uint8_t bytes[64];
+  uint16_t values[64];
+  for (int round = 0; round < 2000; ++round) {
+    const uint32_t high = round % 5 == 0 ? static_cast<uint32_t>(random()) : random() % 0x10000;
+    const uint32_t low = round % 7 == 0 ? static_cast<uint32_t>(random()) : random() % 0x10000;
+    const SchmittTrigger trigger(high, low);
+    const uint8_t lowByte = round % 2 ? 0xFF : 0x00;
+    for (size_t i = 0; i < 64; ++i) {
+      bytes[i] = static_cast<uint8_t>(i < 4 ? (trigger.upper() >> 8) + i - 2 : random());
+      values[i] = static_cast<uint16_t>((bytes[i] << 8) | lowByte);
+    }
+    const ChangeMasks fromBytes = trigger.Masks(bytes, lowByte);
+    const ChangeMasks fromValues = trigger.Masks(values);
+    ASSERT_EQ(fromBytes.rises, fromValues.rises) << std::hex << high << " " << low;
+    ASSERT_EQ(fromBytes.falls, fromValues.falls) << std::hex << high << " " << low;
+  }
+}
+
 }  // namespace
 }  // namespace pulsecut

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <vector>
 
 namespace pulsecut {
@@ -26,6 +27,9 @@ class StretchClock {
   int64_t Ticks(uint64_t samples) {
     return samples < ticks_.size() ? ticks_[samples] : TicksOfLongStretch(samples);
   }
+  // The ticks of the stretches shorter than the table (element g for g samples), for loops
+  // that look them up themselves.
+  std::span<const int64_t> ShortTicks() const { return ticks_; }
 
  private:
   int64_t TicksOfLongStretch(uint64_t samples);

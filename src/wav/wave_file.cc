@@ -174,4 +174,16 @@ size_t WaveFile::ReadLevels(uint16_t* out, size_t capacity) {
   return whole + 1;
 }
 
+size_t WaveFile::ReadMono8Levels(uint8_t* out, size_t capacity) {
+  if (header_.channels != 1 || header_.bitsPerSample != 8 || !IsSupported(header_) ||
+      capacity == 0 || AtEnd() || HasError()) {
+    return 0;
+  }
+  const size_t wanted = capacity < kMaxFramesPerRead ? capacity : kMaxFramesPerRead;
+  const size_t got = ReadBytes(out, wanted);
+  if (got == wanted || HasError()) return got;
+  out[got] = static_cast<uint8_t>(FinalFrameLevel(header_, nullptr, 0) >> 8);
+  return got + 1;
+}
+
 }  // namespace pulsecut

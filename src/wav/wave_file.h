@@ -104,6 +104,10 @@ class WaveFile : public BinaryFile {
   // format is unsupported, when already at the end, or on an error before any frame.
   size_t ReadLevels(uint16_t* out, size_t capacity);
 
+  // For 8-bit mono, whose every value is a byte shifted left by 8 (the last one, 0xFF00,
+  // included): ReadLevels storing each value v as the byte v >> 8.
+  size_t ReadMono8Levels(uint8_t* out, size_t capacity);
+
   const WaveHeader& header() const { return header_; }
 
  private:
