@@ -53,9 +53,12 @@ std::string Quote(const std::string& s) {
 
 class PulsecutTest : public ::testing::Test {
  protected:
-  // Runs pulsecut with `args` in the test's directory.
-  Outcome Run(const std::vector<std::string>& args) {
-    std::string command = "cd " + Quote(dir_.Path("")) + " && " + Quote(PULSECUT_BINARY);
+  // Runs pulsecut with `args` in the test's directory, with `input` piped to its standard input
+  // when given.
+  Outcome Run(const std::vector<std::string>& args, const std::string& input = "") {
+    std::string command = "cd " + Quote(dir_.Path("")) + " && ";
+    if (!input.empty()) command += "cat " + Quote(input) + " | ";
+    command += Quote(PULSECUT_BINARY);
     for (const std::string& a : args) command += " " + Quote(a);
     command += " >" + Quote(dir_.Path("stdout")) + " 2>" + Quote(dir_.Path("stderr"));
     const int raw = std::system(command.c_str());
@@ -239,6 +242,57 @@ TEST_F(PulsecutTest, TheDestinationIsNeverTheSource) {
     EXPECT_EQ(o.err, std::string("Destination file is the source file: ") + destination + "\n");
     EXPECT_EQ(Read("a.wav"), kWholeRun) << destination;
   }
+}
+
+TEST_F(PulsecutTest, AnUnreadableSourceIsAnOpenError) {
+  if (geteuid() == 0) GTEST_SKIP() << "root reads files whatever their permissions";
+  Write("secret.wav", kWholeRun);
+  ASSERT_EQ(chmod(Path("secret.wav").c_str(), 0), 0);
+  const Outcome o = Run({"secret.wav", "out.k58"});
+  EXPECT_EQ(o.status, 1);
+  EXPECT_EQ(o.err, "Source file open: Permission denied\n");
+  EXPECT_FALSE(Exists("out.k58"));
+}
+
+TEST_F(PulsecutTest, ASourceThatCannotSeekIsRejectedBeforeAnyImage) {
+  // Both passes read the recording from its start, which a pipe cannot give twice.
+  Write("in.wav", kWholeRun);
+  for (const char* levels : {"-thc000", "-v"}) {
+    const Outcome o = Run({"/dev/stdin", "out.k58", levels}, Path("in.wav"));
+    EXPECT_EQ(o.status, 1) << levels;
+    EXPECT_EQ(o.err, "Source file seek: Illegal seek\n") << levels;
+    EXPECT_FALSE(Exists("out.k58")) << levels;
+  }
+}
+
+TEST_F(PulsecutTest, AHeaderCutShortIsRejected) {
+  // The format fields end at byte 36: a shorter file cannot name a format.
+  for (size_t length : {0u, 20u, 35u}) {
+    Write("short.wav", kWholeRun.substr(0, length));
+    const Outcome o = Run({"short.wav", "out.k58"});
+    EXPECT_EQ(o.status, 1) << length;
+    EXPECT_EQ(o.err, "Source file format: the file ends inside its header (" +
+                         std::to_string(length) + " bytes)\n");
+    EXPECT_FALSE(Exists("out.k58"));
+  }
+  // With the format fields whole, a file without samples is an empty recording: the one value
+  // built from failed reads (0xFF00) ends a low stretch of one sample.
+  Write("short.wav", kWholeRun.substr(0, 40));
+  const Outcome o = Run({"short.wav", "out.k58", "-thc000", "-tl4000"});
+  EXPECT_EQ(o.status, 0);
+  EXPECT_EQ(Read("out.k58"), Image({0x0002}));
+}
+
+TEST_F(PulsecutTest, ARecordingThatEndsInsideAFrameConvertsToItsEnd) {
+  // 16-bit stereo: two whole frames, then three bytes of a third.
+  Write("in.wav", Wav({2, 16, 8000}, testing::Words({0x0000, 0x0000, 0xF000, 0xF000}) +
+                                         Bytes({0x00, 0x00, 0x00})));
+  const Outcome o = Run({"in.wav", "out.k58", "-thc000", "-tl4000"});
+  EXPECT_EQ(o.status, 0);
+  // Low for the first frame and the second (which rises: 2 samples, 27 ticks), then high to
+  // the end: the cut frame is the last value, (0x0000 + 0xFF00) >> 1 = 0x7F80, still high.
+  EXPECT_EQ(Read("out.k58"), Image({0x001B}));
+  EXPECT_EQ(Read("out.k58"), testing::ReferenceConvert(Path("in.wav"), 0xC000, 0x4000, true));
 }
 
 TEST_F(PulsecutTest, TheExampleRecordingIsReproducibleAndConverts) {

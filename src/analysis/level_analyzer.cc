@@ -88,10 +88,12 @@ void JudgeWindows(const uint16_t* values, size_t count, Tracked tracked, LevelRa
 // the recording; otherwise the first nine values only fill the window and are not judged.
 PassStatus ScanWindows(WaveFile& file, bool phaseNormal, bool padded, Tracked tracked,
                        LevelRange& range) {
-  std::vector<uint16_t> buffer(kLookback + kBlock, 0x8000);
+  const uint64_t total = file.CountLevels();
+  const size_t block = total == 0 || total >= kBlock ? kBlock : static_cast<size_t>(total);
+  std::vector<uint16_t> buffer(kLookback + block, 0x8000);
   size_t unjudged = padded ? 0 : kLookback;
   while (!file.AtEnd()) {
-    const size_t count = file.ReadLevels(buffer.data() + kLookback, kBlock);
+    const size_t count = file.ReadLevels(buffer.data() + kLookback, block);
     if (file.HasError()) return {PassStatus::kSourceRead, file.ErrorNumber()};
     if (count == 0) break;
     uint16_t* values = buffer.data() + kLookback;
@@ -134,14 +136,12 @@ PassStatus LevelAnalyzer::Analyze(const char* fileName, uint32_t* minDeviation, 
   // usually depend on the last few dozen steady windows alone. Scan ever longer tails of the
   // recording until the levels no longer depend on where the tail starts. A level that no tail
   // settles comes from a scan of the whole recording, which need not follow the other one.
-  const int64_t length = file.Length();
+  const uint64_t values = file.CountLevels();
   const uint64_t frameSize = FrameSize(header);
-  const uint64_t values =
-      (length > kDataOffset ? static_cast<uint64_t>(length - kDataOffset) / frameSize : 0) + 1;
   // A level settled by one tail is settled by every longer one: later scans skip it.
   LevelRange result = LevelRange::Unknown();
   Tracked tracked{true, true};
-  for (uint64_t size = uint64_t{1} << 16; length >= 0 && size + kLookback < values; size *= 8) {
+  for (uint64_t size = uint64_t{1} << 16; size + kLookback < values; size *= 8) {
     const uint64_t first = values - size - kLookback;
     if (!file.Seek(kDataOffset + static_cast<int64_t>(first * frameSize))) {
       return {PassStatus::kSourceSeek, file.ErrorNumber()};

@@ -55,6 +55,13 @@ int ReportPassFailure(const PassStatus& status, const WaveHeader& header, std::F
 int CheckSource(const Settings& settings, std::FILE* err) {
   WaveFile source;
   if (!source.Open(settings.source.c_str(), ModeRead | ModeBinary)) return kExitOk;
+  // The format fields end at byte 36; a shorter file names no format at all.
+  const int64_t length = source.Length();
+  if (length >= 0 && length < 36 && !source.HasError()) {
+    std::fprintf(err, "Source file format: the file ends inside its header (%lld bytes)\n",
+                 static_cast<long long>(length));
+    return kExitSource;
+  }
   PassStatus status;
   if (source.HasError()) {
     status = {PassStatus::kSourceRead, source.ErrorNumber()};

@@ -4,7 +4,8 @@
 
 namespace pulsecut {
 
-ImageWriter::ImageWriter(std::FILE* destination) : destination_(destination), buffer_(kMaxClaim) {}
+ImageWriter::ImageWriter(std::FILE* destination, size_t capacity)
+    : destination_(destination), buffer_(capacity) {}
 
 void ImageWriter::WriteHeader() {
   // The 18 header bytes are nine words: the magic's byte pairs and the two zero bytes.

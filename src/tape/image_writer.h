@@ -21,7 +21,8 @@ inline constexpr int64_t kMaxRecordTicks = 32767;
 // blocks; every write is checked, and the first failure is kept (later output is dropped).
 class ImageWriter {
  public:
-  explicit ImageWriter(std::FILE* destination);
+  // `capacity`: the buffer's size in words, 64 to kMaxClaim; a larger claim is not allowed.
+  explicit ImageWriter(std::FILE* destination, size_t capacity = kMaxClaim);
 
   void WriteHeader();
   // Writes a stretch of `ticks` ticks: records of 32767 ticks and then one with the remainder,
@@ -33,7 +34,7 @@ class ImageWriter {
       WriteLongStretch(high, ticks);
     }
   }
-  // Room for `words` records (at most kMaxClaim) written through the returned cursor, which
+  // Room for `words` records (at most the capacity) written through the returned cursor, which
   // Commit then takes back: the fast path of the conversion keeps its cursor in a register.
   // Nothing else may be written between the two calls.
   static constexpr size_t kMaxClaim = size_t{1} << 16;

@@ -85,24 +85,29 @@ void InvertBytes(uint8_t* bytes, size_t count) {
 PassStatus ConvertToImage(WaveFile& source, std::FILE* destination, const SchmittTrigger& trigger,
                           bool phaseNormal) {
   if (!IsSupported(source.header())) return {PassStatus::kSourceFormat, 0};
+  // Buffers no larger than the recording needs: short recordings convert at once.
+  const uint64_t values = source.CountLevels();
+  const size_t block = values == 0 || values >= kBlock
+                           ? kBlock
+                           : static_cast<size_t>((values + kGroup - 1) / kGroup * kGroup);
   StretchClock clock(source.header().sampleRate);
-  ImageWriter writer(destination);
+  ImageWriter writer(destination, block);
   writer.WriteHeader();
   if (!source.Seek(kDataOffset)) return {PassStatus::kSourceSeek, source.ErrorNumber()};
 
   // 8-bit mono is taken byte by byte as it is stored: its values are the bytes shifted left,
   // and the comparator can test sixteen of them at a time.
   const bool bytes = source.header().channels == 1 && source.header().bitsPerSample == 8;
-  std::vector<uint16_t> levels(bytes ? 0 : kBlock);
-  std::vector<uint8_t> highBytes(bytes ? kBlock : 0);
+  std::vector<uint16_t> levels(bytes ? 0 : block);
+  std::vector<uint8_t> highBytes(bytes ? block : 0);
   const uint8_t lowByte = phaseNormal ? 0x00 : 0xFF;
-  std::vector<uint32_t> changes(kBlock);
+  std::vector<uint32_t> changes(block);
   bool state = trigger.state();
   uint64_t base = 0;   // index of levels[0], counted from the recording's first sample
   uint64_t start = 0;  // index of the first value of the stretch in progress
   while (!source.AtEnd()) {
-    const size_t count = bytes ? source.ReadMono8Levels(highBytes.data(), kBlock)
-                               : source.ReadLevels(levels.data(), kBlock);
+    const size_t count = bytes ? source.ReadMono8Levels(highBytes.data(), block)
+                               : source.ReadLevels(levels.data(), block);
     if (source.HasError()) return {PassStatus::kSourceRead, source.ErrorNumber()};
     if (count == 0) break;
     if (!phaseNormal) {

@@ -174,6 +174,13 @@ size_t WaveFile::ReadLevels(uint16_t* out, size_t capacity) {
   return whole + 1;
 }
 
+uint64_t WaveFile::CountLevels() {
+  const int64_t length = Length();
+  if (length < 0 || !IsSupported(header_)) return 0;
+  const uint64_t data = length > kDataOffset ? static_cast<uint64_t>(length - kDataOffset) : 0;
+  return data / FrameSize(header_) + 1;
+}
+
 size_t WaveFile::ReadMono8Levels(uint8_t* out, size_t capacity) {
   if (header_.channels != 1 || header_.bitsPerSample != 8 || !IsSupported(header_) ||
       capacity == 0 || AtEnd() || HasError()) {

@@ -108,6 +108,10 @@ class WaveFile : public BinaryFile {
   // included): ReadLevels storing each value v as the byte v >> 8.
   size_t ReadMono8Levels(uint8_t* out, size_t capacity);
 
+  // How many values a pass over a regular file reads: its whole frames after byte 58 and the
+  // last one built from failed reads. 0 when the length is unknown (not a regular file).
+  uint64_t CountLevels();
+
   const WaveHeader& header() const { return header_; }
 
  private:

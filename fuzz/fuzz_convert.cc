@@ -1,0 +1,107 @@
+// Fuzz target: arbitrary bytes as a recording, converted by the whole run with a fixed set of
+// option mixes. On every input the run must end with a defined status, and a completed image
+// must be well formed and equal, byte for byte, to the one the plain sample-by-sample
+// reference passes give.
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <string>
+
+#include "app/run.h"
+#include "reference.h"
+#include "wav/wave_file.h"
+
+namespace {
+
+struct Mix {
+  uint32_t highLevel, lowLevel;
+  bool phaseNormal;
+};
+
+// Analysed and given levels, both phases, thresholds that toggle and ones that never rise.
+constexpr Mix kMixes[] = {
+    {0xFFFF, 0, true},          {0xFFFF, 0, false},         {0xC000, 0x4000, true},
+    {0x8400, 0x7D00, false},    {0xF000, 0x9000, true},     {0, 0, true},
+};
+
+std::string ReadAll(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void Check(bool condition, const char* what) {
+  if (!condition) {
+    std::fprintf(stderr, "invariant broken: %s\n", what);
+    std::abort();
+  }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  static const std::string dir = [] {
+    char pattern[] = "/tmp/pulsecut-fuzz-XXXXXX";
+    return std::string(mkdtemp(pattern));
+  }();
+  static std::FILE* sink = std::fopen("/dev/null", "w");
+  const std::string source = dir + "/in.wav";
+  const std::string destination = dir + "/out.k58";
+  {
+    std::FILE* f = std::fopen(source.c_str(), "wb");
+    std::fwrite(data, 1, size, f);
+    std::fclose(f);
+  }
+  pulsecut::WaveFile probe;
+  probe.Open(source.c_str(), pulsecut::ModeRead | pulsecut::ModeBinary);
+  const pulsecut::WaveHeader header = probe.header();
+  probe.Close();
+  const bool supported = pulsecut::IsSupported(header);
+
+  for (const Mix& mix : kMixes) {
+    std::remove(destination.c_str());
+    pulsecut::Settings settings;
+    settings.source = source;
+    settings.destination = destination;
+    settings.highLevel = mix.highLevel;
+    settings.lowLevel = mix.lowLevel;
+    settings.phaseNormal = mix.phaseNormal;
+    settings.verbose = true;
+    const int status = pulsecut::Run(settings, sink, sink);
+    if (!supported) {
+      Check(status == pulsecut::kExitSource, "an unsupported format is a source error");
+      Check(access(destination.c_str(), F_OK) != 0, "no image for an unsupported format");
+      continue;
+    }
+    Check(status == pulsecut::kExitOk, "a supported recording converts");
+    const std::string image = ReadAll(destination);
+    Check(image.size() >= 18 && image.size() % 2 == 0, "header and whole records");
+    Check(image.compare(0, 18, std::string("RQ5 TAPE IMAGE 0\0\0", 18)) == 0, "the header");
+    double ticks = 0;
+    for (size_t i = 18; i + 1 < image.size(); i += 2) {
+      const int duration = ((image[i] & 0x7F) << 8) | static_cast<uint8_t>(image[i + 1]);
+      Check(duration >= 1, "every record lasts 1..32767 ticks");
+      ticks += duration;
+    }
+    // The records cover at most the samples there are.
+    const uint64_t frameSize = pulsecut::FrameSize(header);
+    const uint64_t samples = (size > 58 ? (size - 58) / frameSize : 0) + 1;
+    Check(ticks <= static_cast<double>(samples) / header.sampleRate * 111111.11111111111 + 1,
+          "no more ticks than samples");
+
+    uint32_t high = mix.highLevel;
+    uint32_t low = mix.lowLevel;
+    if (high == 0xFFFF && low == 0) {
+      const pulsecut::testing::ReferenceLevels levels =
+          pulsecut::testing::ReferenceAnalyze(source, mix.phaseNormal);
+      high = levels.high;
+      low = levels.low;
+    }
+    Check(image == pulsecut::testing::ReferenceConvert(source, high, low, mix.phaseNormal),
+          "the image equals the reference's");
+  }
+  return 0;
+}
