@@ -1,7 +1,6 @@
 // Runs the real pulsecut binary on recordings written by the fixture helper.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -10,6 +9,7 @@
 #include <vector>
 
 #include "../examples/tape_signal.h"
+#include "process.h"
 #include "reference.h"
 #include "wav_fixture.h"
 
@@ -39,34 +39,14 @@ const char kBanner[] =
     "WAV to K58 converter v0.3\n"
     "by the pulsecut developers, for RQ5 tape preservation\n";
 
-struct Outcome {
-  int status = -1;
-  std::string out;
-  std::string err;
-};
-
-std::string Quote(const std::string& s) {
-  std::string q = "'";
-  for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return q + "'";
-}
+using testing::Outcome;
 
 class PulsecutTest : public ::testing::Test {
  protected:
   // Runs pulsecut with `args` in the test's directory, with `input` piped to its standard input
   // when given.
   Outcome Run(const std::vector<std::string>& args, const std::string& input = "") {
-    std::string command = "cd " + Quote(dir_.Path("")) + " && ";
-    if (!input.empty()) command += "cat " + Quote(input) + " | ";
-    command += Quote(PULSECUT_BINARY);
-    for (const std::string& a : args) command += " " + Quote(a);
-    command += " >" + Quote(dir_.Path("stdout")) + " 2>" + Quote(dir_.Path("stderr"));
-    const int raw = std::system(command.c_str());
-    Outcome o;
-    o.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    o.out = ReadFile(dir_.Path("stdout"));
-    o.err = ReadFile(dir_.Path("stderr"));
-    return o;
+    return testing::RunProgram(PULSECUT_BINARY, args, dir_.Path(""), input);
   }
   std::string Path(const std::string& name) const { return dir_.Path(name); }
   bool Exists(const std::string& name) const { return std::filesystem::exists(Path(name)); }
@@ -298,8 +278,7 @@ TEST_F(PulsecutTest, ARecordingThatEndsInsideAFrameConvertsToItsEnd) {
 TEST_F(PulsecutTest, TheExampleRecordingIsReproducibleAndConverts) {
   const std::string shipped = ReadFile(std::string(EXAMPLES_DIR) + "/tape.wav");
   ASSERT_FALSE(shipped.empty());
-  const std::string command = Quote(MAKE_EXAMPLE_BINARY) + " " + Quote(Path("made.wav"));
-  ASSERT_EQ(std::system(command.c_str()), 0);
+  ASSERT_EQ(testing::RunProgram(MAKE_EXAMPLE_BINARY, {"made.wav"}, Path("")).status, 0);
   EXPECT_EQ(Read("made.wav"), shipped);
 
   const Outcome o = Run({std::string(EXAMPLES_DIR) + "/tape.wav", "tape.k58", "-v"});

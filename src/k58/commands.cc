@@ -1,0 +1,256 @@
+#include "k58/commands.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <string>
+
+#include "k58/image_diff.h"
+#include "k58/render.h"
+#include "k58/stretches.h"
+#include "tape/image_reader.h"
+
+namespace pulsecut::k58 {
+namespace {
+
+int64_t Micros(int64_t ticks) { return ticks * 9; }
+double Seconds(int64_t ticks) { return static_cast<double>(ticks) * 9e-6; }
+
+// h:mm:ss.mmm of a duration in ticks, rounded to the millisecond.
+std::string Clock(int64_t ticks) {
+  const int64_t ms = (Micros(ticks) + 500) / 1000;
+  char text[64];
+  std::snprintf(text, sizeof text, "%lld:%02lld:%02lld.%03lld",
+                static_cast<long long>(ms / 3600000), static_cast<long long>(ms / 60000 % 60),
+                static_cast<long long>(ms / 1000 % 60), static_cast<long long>(ms % 1000));
+  return text;
+}
+
+// Reads `path` or reports why not.
+bool Load(const std::string& path, ImageContents& image, std::FILE* err) {
+  const ImageReadResult r = ReadImageFile(path);
+  if (!r.ok) {
+    std::fprintf(err, "k58: %s: %s\n", path.c_str(), r.error.c_str());
+    return false;
+  }
+  image = r.image;
+  return true;
+}
+
+struct Extremes {
+  int64_t shortest = -1;
+  int64_t longest = -1;
+  size_t count = 0;
+};
+
+Extremes ExtremesOf(const std::vector<Stretch>& stretches, bool high) {
+  Extremes e;
+  for (const Stretch& s : stretches) {
+    if (s.high != high) continue;
+    ++e.count;
+    if (e.shortest < 0 || s.ticks < e.shortest) e.shortest = s.ticks;
+    if (s.ticks > e.longest) e.longest = s.ticks;
+  }
+  return e;
+}
+
+void PrintBars(std::FILE* out, const char* title, const std::vector<uint64_t>& bins,
+               uint64_t overflow, int64_t width) {
+  std::fprintf(out, "\n%s stretches (us)\n", title);
+  const uint64_t most = bins.empty() ? 0 : *std::max_element(bins.begin(), bins.end());
+  size_t first = 0;
+  size_t last = bins.size();
+  while (first < last && bins[first] == 0) ++first;
+  while (last > first && bins[last - 1] == 0) --last;
+  for (size_t i = first; i < last; ++i) {
+    const int64_t from = static_cast<int64_t>(i) * width;
+    const auto bar = static_cast<size_t>(most == 0 ? 0 : (bins[i] * 50 + most - 1) / most);
+    std::fprintf(out, "  %7lld-%-7lld |%-50s %llu\n", static_cast<long long>(from),
+                 static_cast<long long>(from + width - 1), std::string(bar, '#').c_str(),
+                 static_cast<unsigned long long>(bins[i]));
+  }
+  if (overflow > 0) {
+    std::fprintf(out, "  %7lld and more  %llu\n", static_cast<long long>(bins.size()) * width,
+                 static_cast<unsigned long long>(overflow));
+  }
+}
+
+std::string JsonList(const std::vector<uint64_t>& values) {
+  std::string s = "[";
+  for (size_t i = 0; i < values.size(); ++i) {
+    s += (i ? "," : "") + std::to_string(values[i]);
+  }
+  return s + "]";
+}
+
+std::string JsonMicros(int64_t ticks) { return ticks < 0 ? "null" : std::to_string(Micros(ticks)); }
+
+int Info(const Options& o, std::FILE* out, std::FILE* err) {
+  ImageContents image;
+  if (!Load(o.files[0], image, err)) return kExitImage;
+  const std::vector<Stretch> stretches = ToStretches(image.records);
+  size_t continuations = 0;
+  for (const Stretch& s : stretches) continuations += s.records - 1;
+  const Extremes high = ExtremesOf(stretches, true);
+  const Extremes low = ExtremesOf(stretches, false);
+  const int64_t total = TotalTicks(stretches);
+  const Histogram histogram = MakeHistogram(stretches);
+  const std::optional<uint32_t> rate = InferSampleRate(stretches);
+
+  if (o.json) {
+    std::fprintf(out,
+                 "{\"image\":\"%s\",\"records\":%zu,\"continuation_records\":%zu,"
+                 "\"stretches\":{\"high\":%zu,\"low\":%zu},\"duration_seconds\":%.6f,"
+                 "\"duration\":\"%s\",\"shortest_us\":{\"high\":%s,\"low\":%s},"
+                 "\"longest_us\":{\"high\":%s,\"low\":%s},\"sample_rate\":%s,"
+                 "\"odd_trailing_byte\":%s,\"histogram\":{\"bin_us\":%lld,\"high\":%s,"
+                 "\"low\":%s,\"high_overflow\":%llu,\"low_overflow\":%llu}}\n",
+                 o.files[0].c_str(), image.records.size(), continuations, high.count, low.count,
+                 Seconds(total), Clock(total).c_str(), JsonMicros(high.shortest).c_str(),
+                 JsonMicros(low.shortest).c_str(), JsonMicros(high.longest).c_str(),
+                 JsonMicros(low.longest).c_str(), rate ? std::to_string(*rate).c_str() : "null",
+                 image.oddTrailingByte ? "true" : "false",
+                 static_cast<long long>(histogram.binMicroseconds),
+                 JsonList(histogram.high).c_str(), JsonList(histogram.low).c_str(),
+                 static_cast<unsigned long long>(histogram.highOverflow),
+                 static_cast<unsigned long long>(histogram.lowOverflow));
+    return kExitOk;
+  }
+  std::fprintf(out, "image         %s\n", o.files[0].c_str());
+  std::fprintf(out, "records       %zu (%zu of them 32767-tick continuations)\n",
+               image.records.size(), continuations);
+  std::fprintf(out, "stretches     %zu high, %zu low\n", high.count, low.count);
+  std::fprintf(out, "duration      %.6f s (%s)\n", Seconds(total), Clock(total).c_str());
+  for (const auto& [name, e] : {std::pair{"high", high}, std::pair{"low", low}}) {
+    if (e.count == 0) {
+      std::fprintf(out, "%-13s none\n", name);
+    } else {
+      std::fprintf(out, "%-13s shortest %lld us, longest %lld us\n", name,
+                   static_cast<long long>(Micros(e.shortest)),
+                   static_cast<long long>(Micros(e.longest)));
+    }
+  }
+  if (rate) {
+    std::fprintf(out, "sample rate   %u Hz (every duration is a whole number of samples)\n", *rate);
+  } else {
+    std::fprintf(out, "sample rate   not recognised\n");
+  }
+  if (image.oddTrailingByte) std::fprintf(out, "warning       an odd trailing byte is ignored\n");
+  if (!stretches.empty()) {
+    PrintBars(out, "high", histogram.high, histogram.highOverflow, histogram.binMicroseconds);
+    PrintBars(out, "low", histogram.low, histogram.lowOverflow, histogram.binMicroseconds);
+  }
+  return kExitOk;
+}
+
+int Wav(const Options& o, std::FILE* err) {
+  ImageContents image;
+  if (!Load(o.files[0], image, err)) return kExitImage;
+  std::FILE* out = std::fopen(o.files[1].c_str(), "wb");
+  if (out == nullptr) {
+    std::fprintf(err, "k58: %s: %s\n", o.files[1].c_str(), std::strerror(errno));
+    return kExitImage;
+  }
+  const bool written = RenderWav(ToStretches(image.records), o.rate, o.bits, out);
+  const int error = errno;
+  if (std::fclose(out) != 0 || !written) {
+    std::fprintf(err, "k58: %s: %s\n", o.files[1].c_str(), std::strerror(written ? errno : error));
+    return kExitImage;
+  }
+  return kExitOk;
+}
+
+int Diff(const Options& o, std::FILE* out, std::FILE* err) {
+  ImageContents a;
+  ImageContents b;
+  if (!Load(o.files[0], a, err) || !Load(o.files[1], b, err)) return kExitImage;
+  // The tolerance in whole ticks, rounded down: an edge is off by a whole number of ticks.
+  const int64_t tolerance = o.toleranceMicroseconds / 9;
+  const DiffResult r =
+      DiffEdges(Edges(ToStretches(a.records)), Edges(ToStretches(b.records)), tolerance);
+  std::fprintf(out, "A %s: %zu edges\nB %s: %zu edges\n", o.files[0].c_str(), r.edgesA,
+               o.files[1].c_str(), r.edgesB);
+  std::fprintf(out, "matched       %zu, largest deviation %lld us\n", r.matched,
+               static_cast<long long>(Micros(r.largestDeviationTicks)));
+  std::fprintf(out, "only in A     %zu\nonly in B     %zu\n", r.onlyA, r.onlyB);
+  if (r.firstDisagreementA) {
+    std::fprintf(out, "first disagreement: an edge only in A, record %zu at %.6f s\n",
+                 r.firstDisagreementA->record, Seconds(r.firstDisagreementA->time));
+  } else if (r.firstDisagreementB) {
+    std::fprintf(out, "first disagreement: an edge only in B, record %zu at %.6f s\n",
+                 r.firstDisagreementB->record, Seconds(r.firstDisagreementB->time));
+  }
+  std::fprintf(out, "%s within %lld us\n", r.Agree() ? "agree" : "differ",
+               static_cast<long long>(Micros(tolerance)));
+  return r.Agree() ? kExitOk : kExitImage;
+}
+
+int Labels(const Options& o, std::FILE* out, std::FILE* err) {
+  ImageContents image;
+  if (!Load(o.files[0], image, err)) return kExitImage;
+  const std::vector<Stretch> stretches = ToStretches(image.records);
+  LabelBounds bounds = DefaultLabelBounds(MakeHistogram(stretches));
+  if (o.shorterThanMicroseconds) bounds.shorterThanMicroseconds = *o.shorterThanMicroseconds;
+  if (o.longerThanMicroseconds) bounds.longerThanMicroseconds = *o.longerThanMicroseconds;
+
+  // With the recording's rate, each stretch's sample count gives exact times; otherwise the
+  // image's running ticks (which run short by the fraction of a tick each record dropped).
+  const std::optional<uint32_t> rate =
+      o.recordingRate ? o.recordingRate : InferSampleRate(stretches);
+  std::vector<std::optional<uint64_t>> counts;
+  if (rate) counts = SampleCounts(stretches, *rate);
+  const bool exact = rate && std::all_of(counts.begin(), counts.end(),
+                                         [](const auto& c) { return c.has_value(); });
+
+  std::FILE* labels = std::fopen(o.files[1].c_str(), "w");
+  if (labels == nullptr) {
+    std::fprintf(err, "k58: %s: %s\n", o.files[1].c_str(), std::strerror(errno));
+    return kExitImage;
+  }
+  size_t written = 0;
+  uint64_t sample = 0;
+  for (size_t i = 0; i < stretches.size(); ++i) {
+    const Stretch& s = stretches[i];
+    const double start = exact ? static_cast<double>(sample) / *rate : Seconds(s.start);
+    const double length = exact ? static_cast<double>(*counts[i]) / *rate : Seconds(s.ticks);
+    if (exact) sample += *counts[i];
+    const int64_t us = Micros(s.ticks);
+    const char* kind = us < bounds.shorterThanMicroseconds  ? "short"
+                       : us > bounds.longerThanMicroseconds ? "long"
+                                                            : nullptr;
+    if (kind == nullptr) continue;
+    std::fprintf(labels, "%.6f\t%.6f\t%s %s %lld us (record %zu)\n", start, start + length, kind,
+                 s.high ? "high" : "low", static_cast<long long>(us), s.firstRecord);
+    ++written;
+  }
+  if (std::fclose(labels) != 0) {
+    std::fprintf(err, "k58: %s: %s\n", o.files[1].c_str(), std::strerror(errno));
+    return kExitImage;
+  }
+  std::fprintf(
+      out, "%zu labels (shorter than %lld us or longer than %lld us), times %s\n", written,
+      static_cast<long long>(bounds.shorterThanMicroseconds),
+      static_cast<long long>(bounds.longerThanMicroseconds),
+      exact ? ("in samples at " + std::to_string(*rate) + " Hz").c_str() : "in image ticks");
+  return kExitOk;
+}
+
+}  // namespace
+
+int RunSubcommand(const Options& o, std::FILE* out, std::FILE* err) {
+  switch (o.subcommand) {
+    case Subcommand::kInfo:
+      return Info(o, out, err);
+    case Subcommand::kWav:
+      return Wav(o, err);
+    case Subcommand::kDiff:
+      return Diff(o, out, err);
+    case Subcommand::kLabels:
+      return Labels(o, out, err);
+    case Subcommand::kNone:
+      break;
+  }
+  return kExitArguments;
+}
+
+}  // namespace pulsecut::k58
