@@ -11,6 +11,7 @@
 #include <iterator>
 #include <string>
 
+#include "check.h"
 #include "app/run.h"
 #include "reference.h"
 #include "wav/wave_file.h"
@@ -24,20 +25,13 @@ struct Mix {
 
 // Analysed and given levels, both phases, thresholds that toggle and ones that never rise.
 constexpr Mix kMixes[] = {
-    {0xFFFF, 0, true},          {0xFFFF, 0, false},         {0xC000, 0x4000, true},
-    {0x8400, 0x7D00, false},    {0xF000, 0x9000, true},     {0, 0, true},
+    {0xFFFF, 0, true},       {0xFFFF, 0, false},     {0xC000, 0x4000, true},
+    {0x8400, 0x7D00, false}, {0xF000, 0x9000, true}, {0, 0, true},
 };
 
 std::string ReadAll(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-void Check(bool condition, const char* what) {
-  if (!condition) {
-    std::fprintf(stderr, "invariant broken: %s\n", what);
-    std::abort();
-  }
 }
 
 }  // namespace

@@ -6,18 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "check.h"
 #include "app/options.h"
-
-namespace {
-
-void Check(bool condition, const char* what) {
-  if (!condition) {
-    std::fprintf(stderr, "invariant broken: %s\n", what);
-    std::abort();
-  }
-}
-
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::vector<std::string> args{"pulsecut"};

@@ -17,9 +17,9 @@ using pulsecut::testing::WriteFile;
 std::string Tape(const Format& format, uint64_t frames) {
   tape_signal::Options options;
   options.sampleRate = format.sampleRate;
-  return Wav(format, tape_signal::Recording(format.channels, format.bitsPerSample, frames,
-                                            options)
-                         .substr(44));
+  return Wav(
+      format,
+      tape_signal::Recording(format.channels, format.bitsPerSample, frames, options).substr(44));
 }
 
 }  // namespace

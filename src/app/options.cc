@@ -7,7 +7,8 @@ namespace pulsecut {
 uint32_t ParseHex(const char* digits) {
   uint32_t value = 0;
   for (const char* p = digits; *p != '\0'; ++p) {
-    const int code = static_cast<signed char>(*p);
+    // Bytes are compared as signed codes: from 0x80 up they count as below '9'.
+    const int code = static_cast<signed char>(*p);  // NOLINT(bugprone-signed-char-misuse)
     const int digit = code > '9' ? (code & ~0x20) - 55 : code - 48;
     value = value * 16u + static_cast<uint32_t>(digit);
   }

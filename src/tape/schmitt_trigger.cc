@@ -19,7 +19,7 @@ uint64_t BytesAbove(const uint8_t* bytes, uint8_t low, uint16_t t) {
   // Unsigned byte comparison as a signed one on bytes with the top bit flipped.
   const __m128i flip = _mm_set1_epi8(static_cast<char>(0x80));
   const __m128i bound = _mm_set1_epi8(static_cast<char>(limit ^ 0x80));
-  for (int j = 0; j < 4; ++j) {
+  for (size_t j = 0; j < 4; ++j) {
     const auto* p = reinterpret_cast<const __m128i*>(bytes + 16 * j);
     const __m128i above = _mm_cmpgt_epi8(_mm_xor_si128(_mm_loadu_si128(p), flip), bound);
     mask |= uint64_t{static_cast<uint32_t>(_mm_movemask_epi8(above))} << (16 * j);
@@ -48,7 +48,7 @@ ChangeMasks SchmittTrigger::Masks(const uint16_t* values) const {
   const __m128i flip = _mm_set1_epi16(static_cast<short>(0x8000));
   const __m128i rise = _mm_set1_epi16(static_cast<short>(riseAbove_ ^ 0x8000));
   const __m128i stay = _mm_set1_epi16(static_cast<short>(stayAbove_ ^ 0x8000));
-  for (int j = 0; j < 4; ++j) {
+  for (size_t j = 0; j < 4; ++j) {
     const auto* p = reinterpret_cast<const __m128i*>(values + 16 * j);
     const __m128i a = _mm_xor_si128(_mm_loadu_si128(p), flip);
     const __m128i b = _mm_xor_si128(_mm_loadu_si128(p + 1), flip);

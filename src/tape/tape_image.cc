@@ -28,12 +28,11 @@ uint64_t GroupStates(const ChangeMasks& masks, uint64_t before) {
 }
 
 // Finds the values of `values[0, count)` (16-bit values, or the high bytes of values whose low
-// byte is `lowByte`) at which the comparator, starting in `state`, changes
-// its output; stores their indexes in `changes` (room for `count`), sets `state` to the
-// state after the last value and returns how many there are. `values` must have room for `count`
-// rounded up to a multiple of kGroup; the padding is overwritten. Works on groups of 64 values
-// with bit masks, so that the cost is a few instructions per group and per change rather than
-// a branch per value.
+// byte is `lowByte`) at which the comparator, starting in `state`, changes its output; stores
+// their indexes in `changes` (room for `count`), sets `state` to the state after the last value
+// and returns how many there are. `values` must have room for `count` rounded up to a multiple
+// of kGroup; the padding is overwritten. Works on groups of 64 values with bit masks, so that
+// the cost is a few instructions per group and per change rather than a branch per value.
 template <typename Value>
 size_t FindChanges(const SchmittTrigger& trigger, Value* values, uint8_t lowByte, size_t count,
                    bool& state, uint32_t* changes) {

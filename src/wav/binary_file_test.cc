@@ -4,22 +4,13 @@
 
 #include <string>
 
+#include "memory_file.h"
 #include "wav_fixture.h"
 
 namespace pulsecut {
 namespace {
 
-// A BinaryFile reading `bytes` from memory.
-class MemoryFile {
- public:
-  explicit MemoryFile(std::string bytes) : bytes_(std::move(bytes)) {
-    file.Attach(fmemopen(bytes_.data(), bytes_.size(), "rb"), ModeRead | ModeBinary);
-  }
-  BinaryFile file;
-
- private:
-  std::string bytes_;
-};
+using MemoryFile = testing::InMemory<BinaryFile>;
 
 TEST(BinaryFileTest, ReadByteYieldsFFOnceAndThenZeroAtTheEnd) {
   MemoryFile m("\x12");

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "memory_file.h"
 #include "wav_fixture.h"
 
 namespace pulsecut {
@@ -16,17 +17,7 @@ using testing::Format;
 using testing::Wav;
 using testing::Words;
 
-// A WaveFile reading `bytes` from memory.
-class MemoryWave {
- public:
-  explicit MemoryWave(std::string bytes) : bytes_(std::move(bytes)) {
-    file.Attach(fmemopen(bytes_.data(), bytes_.size(), "rb"), ModeRead | ModeBinary);
-  }
-  WaveFile file;
-
- private:
-  std::string bytes_;
-};
+using MemoryWave = testing::InMemory<WaveFile>;
 
 // Every value a pass reads: ReadSample from byte 58 until the end-of-file indicator is set.
 std::vector<uint32_t> SamplesOf(const std::string& wav) {
