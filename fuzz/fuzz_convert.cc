@@ -11,8 +11,8 @@
 #include <iterator>
 #include <string>
 
-#include "check.h"
 #include "app/run.h"
+#include "check.h"
 #include "reference.h"
 #include "wav/wave_file.h"
 

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "check.h"
 #include "app/options.h"
+#include "check.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::vector<std::string> args{"pulsecut"};
