@@ -33,6 +33,16 @@ struct LevelRange {
   // low level within 0..0x8000, because every mean that moves them lies on their side.
   static LevelRange Unknown() { return {0x8000, 0xFFFF, 0, 0x8000}; }
 
+  // The levels a scan can hold after reading values within smallest..largest (and the 0x8000
+  // padding): each update moves a level half way to a mean, rounding down, and a mean lies
+  // within its window's values, so the high level stays below the largest value (or at
+  // 0x8000) and the low level at or above the smallest (or at 0x8000).
+  static LevelRange Within(uint16_t smallest, uint16_t largest) {
+    const uint32_t top = largest > 0x8000 ? largest - 1u : 0x8000u;
+    const uint32_t bottom = smallest < 0x8000 ? smallest : 0x8000u;
+    return {0x8000, top, bottom, 0x8000};
+  }
+
   bool HighSettled() const { return highMin == highMax; }
   bool LowSettled() const { return lowMin == lowMax; }
 
@@ -81,6 +91,25 @@ void JudgeWindows(const uint16_t* values, size_t count, Tracked tracked, LevelRa
       if (IsSteady(stats.squares)) range.Accept(stats.mean);
     }
   }
+}
+
+// The smallest and largest of the next `count` values of `file` (after the phase).
+PassStatus ValueBounds(WaveFile& file, bool phaseNormal, uint64_t count, uint16_t& smallest,
+                       uint16_t& largest) {
+  std::vector<uint16_t> block(kBlock);
+  smallest = 0xFFFF;
+  largest = 0;
+  while (count > 0 && !file.AtEnd()) {
+    const size_t n = file.ReadLevels(block.data(), count < kBlock ? count : kBlock);
+    if (file.HasError()) return {PassStatus::kSourceRead, file.ErrorNumber()};
+    if (n == 0) break;
+    if (!phaseNormal) InvertPhase(block.data(), n);
+    const auto [low, high] = std::minmax_element(block.data(), block.data() + n);
+    smallest = std::min(smallest, *low);
+    largest = std::max(largest, *high);
+    count -= n;
+  }
+  return {};
 }
 
 // Feeds every window of the values from the current position of `file` to the end into
@@ -141,12 +170,13 @@ PassStatus LevelAnalyzer::Analyze(const char* fileName, uint32_t* minDeviation, 
   // A level settled by one tail is settled by every longer one: later scans skip it.
   LevelRange result = LevelRange::Unknown();
   Tracked tracked{true, true};
-  for (uint64_t size = uint64_t{1} << 16; size + kLookback < values; size *= 8) {
-    const uint64_t first = values - size - kLookback;
+  LevelRange tail = LevelRange::Unknown();
+  // Scans the tail from value `first` on, starting from `start`, and keeps what it settles.
+  auto scanTail = [&](uint64_t first, LevelRange start) {
     if (!file.Seek(kDataOffset + static_cast<int64_t>(first * frameSize))) {
-      return {PassStatus::kSourceSeek, file.ErrorNumber()};
+      return PassStatus{PassStatus::kSourceSeek, file.ErrorNumber()};
     }
-    LevelRange tail = LevelRange::Unknown();
+    tail = start;
     const PassStatus status = ScanWindows(file, phaseNormal, /*padded=*/false, tracked, tail);
     if (!status.ok()) return status;
     if (tracked.high && tail.HighSettled()) {
@@ -157,7 +187,31 @@ PassStatus LevelAnalyzer::Analyze(const char* fileName, uint32_t* minDeviation, 
       result.lowMin = result.lowMax = tail.lowMin;
       tracked.low = false;
     }
+    return status;
+  };
+  bool bounded = false;  // whether the values before a tail have been used yet
+  for (uint64_t size = uint64_t{1} << 16; size + kLookback < values; size *= 8) {
+    const uint64_t first = values - size - kLookback;
+    if (const PassStatus status = scanTail(first, LevelRange::Unknown()); !status.ok()) {
+      return status;
+    }
     if (!tracked.high && !tracked.low) break;
+    // A long run of one mean (a clipped plateau, say) leaves a range one value wide, which no
+    // longer tail narrows. The values before the tail bound the levels it can start from; that
+    // settles such a run, for the price of reading them once.
+    const bool narrow = (tracked.high && tail.highMax - tail.highMin <= 1) ||
+                        (tracked.low && tail.lowMax - tail.lowMin <= 1);
+    if (narrow && !bounded) {
+      bounded = true;
+      uint16_t smallest = 0;
+      uint16_t largest = 0;
+      if (!file.Seek(kDataOffset)) return {PassStatus::kSourceSeek, file.ErrorNumber()};
+      PassStatus status = ValueBounds(file, phaseNormal, first + kLookback, smallest, largest);
+      if (!status.ok()) return status;
+      status = scanTail(first, LevelRange::Within(smallest, largest));
+      if (!status.ok()) return status;
+      if (!tracked.high && !tracked.low) break;
+    }
   }
   if (tracked.high || tracked.low) {
     if (!file.Seek(kDataOffset)) return {PassStatus::kSourceSeek, file.ErrorNumber()};

@@ -204,6 +204,19 @@ TEST(AnalyzeTest, EqualsTheReferenceOnManyRecordings) {
   for (size_t i = 0; i < oneSided.size(); ++i) oneSided[i] = (i / 30) % 2 ? '\xD0' : '\x80';
   while (oneSided.size() < 200000) oneSided += std::string(20, '\x30') + std::string(20, '\x80');
   recordings.push_back({Format{1, 8}, oneSided});
+  // Clipped plateaus: one mean, again and again, to the end. At the scale's end (0xFF, 0x00),
+  // below it (0xF0, 0x10), and below it with one louder spike early on.
+  auto clipped = [](char high, char low) {
+    std::string data;
+    while (data.size() < 200000) data += std::string(18, high) + std::string(18, low);
+    return data;
+  };
+  recordings.push_back({Format{1, 8}, clipped('\xFF', '\x00')});
+  recordings.push_back({Format{1, 8}, clipped('\xF0', '\x10')});
+  std::string spiked = clipped('\xF0', '\x10');
+  spiked.replace(1000, 12, std::string(12, '\xFA'));
+  spiked.replace(2000, 12, std::string(12, '\x05'));
+  recordings.push_back({Format{1, 8}, spiked});
   std::string wrapping;
   for (int i = 0; i < 100000; ++i) wrapping += static_cast<char>(i % 3 ? 0x00 : 0xFF);
   recordings.push_back({Format{1, 8}, wrapping});
