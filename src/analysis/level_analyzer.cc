@@ -84,11 +84,23 @@ void JudgeWindows(const uint16_t* values, size_t count, Tracked tracked, LevelRa
     const bool high = tracked.high && *largest > kHighMeans;
     const bool low = tracked.low && *smallest < kLowMeans;
     if (!high && !low) continue;
+    // `same`: how many of the values before value i equal their predecessor, in a row (up
+    // to 9). A window of ten equal values has that value as its mean and no spread, so the
+    // long plateaus of a clipped or quiet recording cost one comparison per window.
+    size_t same = 0;
+    const uint16_t* first = values + group;
+    for (ptrdiff_t back = 1; back <= 8 && first[-back] == first[-back - 1]; ++back) ++same;
     for (size_t i = group; i < end; ++i) {
-      const int32_t mean = WindowMean(values + i);
-      if (!(high && mean > kHighMeans) && !(low && mean < kLowMeans)) continue;
-      const WindowStats stats = ComputeWindow(values + i);
-      if (IsSteady(stats.squares)) range.Accept(stats.mean);
+      same = values[i] == values[i - 1] ? std::min<size_t>(same + 1, 9) : 0;
+      int32_t mean = values[i];
+      if (same < 9) {
+        mean = WindowMean(values + i);
+        if (!(high && mean > kHighMeans) && !(low && mean < kLowMeans)) continue;
+        if (!IsSteady(ComputeWindow(values + i).squares)) continue;
+      } else if (!(high && mean > kHighMeans) && !(low && mean < kLowMeans)) {
+        continue;
+      }
+      range.Accept(mean);
     }
   }
 }

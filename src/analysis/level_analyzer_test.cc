@@ -233,5 +233,27 @@ TEST(AnalyzeTest, EqualsTheReferenceOnManyRecordings) {
   }
 }
 
+// Plateaus of every length at every position: windows of ten equal values take a shortcut,
+// which must give what the full statistics give, also where a plateau starts or ends at the
+// border of a group of windows or of a block.
+TEST(AnalyzeTest, EqualsTheReferenceOnPlateausOfEveryLength) {
+  testing::TempDir dir;
+  std::mt19937 random(17);
+  for (int round = 0; round < 60; ++round) {
+    std::string data;
+    const size_t size = round % 10 == 0 ? 140000 : 3000;
+    while (data.size() < size) {
+      const auto value = static_cast<char>(round % 2 ? random() % 256 : random() % 2 ? 0xE0 : 0x20);
+      data += std::string(1 + random() % 24, value);
+    }
+    for (bool phase : {true, false}) {
+      const Levels levels = Analyze(Wav({1, 8}, data), phase, dir);
+      const testing::ReferenceLevels reference =
+          testing::ReferenceAnalyze(dir.Path("in.wav"), phase);
+      ASSERT_EQ(levels, (Levels{reference.high, reference.low})) << "round " << round;
+    }
+  }
+}
+
 }  // namespace
 }  // namespace pulsecut
