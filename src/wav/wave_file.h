@@ -20,11 +20,8 @@ using SampleLevel = uint32_t;
 // header): the first 14 bytes after the header are never read.
 inline constexpr int64_t kDataOffset = 58;
 
-// Reverse phase turns v into 0xFFFF - v before the analysis or the comparator sees it.
-inline SampleLevel ApplyPhase(SampleLevel v, bool phaseNormal) {
-  return phaseNormal ? v : (0xFFFFu - v) & 0xFFFFu;
-}
-// ApplyPhase over a block of values already on the scale.
+// Reverse phase: every value v becomes 0xFFFF - v before the analysis or the comparator
+// sees it.
 void InvertPhase(uint16_t* levels, size_t count);
 
 // The header fields at their canonical offsets, with the defaults of a 16-bit stereo 44100 Hz
