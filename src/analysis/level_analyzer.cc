@@ -91,7 +91,8 @@ void JudgeWindows(const uint16_t* values, size_t count, Tracked tracked, LevelRa
     const uint16_t* first = values + group;
     for (ptrdiff_t back = 1; back <= 8 && first[-back] == first[-back - 1]; ++back) ++same;
     for (size_t i = group; i < end; ++i) {
-      same = values[i] == values[i - 1] ? std::min<size_t>(same + 1, 9) : 0;
+      const uint16_t* at = values + i;  // at[-1] is in the history when i is 0
+      same = at[0] == at[-1] ? std::min<size_t>(same + 1, 9) : 0;
       int32_t mean = values[i];
       if (same < 9) {
         mean = WindowMean(values + i);
