@@ -6,6 +6,7 @@
 #include <string>
 
 #include "../examples/tape_signal.h"
+#include "memory_file.h"
 #include "reference.h"
 #include "wav_fixture.h"
 
@@ -99,18 +100,78 @@ TEST(ConvertToImageTest, EqualsTheReferenceOnManyRecordings) {
   }
 }
 
+// Recordings of several blocks go through the reading and the writing stage on two threads;
+// stretches and changes fall on every side of the block boundaries.
+TEST(ConvertToImageTest, RecordingsOfManyBlocksEqualTheReference) {
+  testing::TempDir dir;
+  struct Case {
+    Format format;
+    uint32_t high, low;
+  };
+  const Case cases[] = {
+      {{1, 8, 44100}, 0xC000, 0x4000},  {{1, 8, 44100}, 0xF000, 0x9000},  // the latter toggles
+      {{2, 8, 22050}, 0x8400, 0x7D00},  {{1, 16, 96000}, 0xC012, 0x3F80},
+      {{2, 16, 48000}, 0xC000, 0x4000}, {{2, 16, 8000}, 0x8000, 0x8000}};
+  uint32_t seed = 5;
+  for (const Case& c : cases) {
+    tape_signal::Options options;
+    options.sampleRate = c.format.sampleRate;
+    options.seed = seed++;
+    // Three and a half blocks of 65536 values, ending inside a frame.
+    const std::string data = tape_signal::Recording(c.format.channels, c.format.bitsPerSample,
+                                                    3 * 65536 + 32768 + 17, options)
+                                 .substr(44);
+    const std::string wav = Wav(c.format, data.substr(0, data.size() - 1));
+    for (bool phase : {true, false}) {
+      const std::string image = Convert(wav, c.high, c.low, phase, dir);
+      EXPECT_GT(image.size(), size_t{1000});
+      ASSERT_EQ(image, testing::ReferenceConvert(dir.Path("in.wav"), c.high, c.low, phase))
+          << c.format.channels << "ch " << c.format.bitsPerSample << "bit, levels " << std::hex
+          << c.high << "/" << c.low << (phase ? " normal" : " reverse");
+    }
+  }
+}
+
+// A full disk stops the pass with its errno, whether the recording is one block or several.
 TEST(ConvertToImageTest, AFailedWriteStopsThePass) {
   testing::TempDir dir;
-  testing::WriteFile(dir.Path("in.wav"), Wav({1, 8}, Bytes({0x00, 0xFF, 0x00})));
-  WaveFile file;
-  ASSERT_TRUE(file.Open(dir.Path("in.wav").c_str(), ModeRead | ModeBinary));
-  std::FILE* full = std::fopen("/dev/full", "wb");
-  ASSERT_NE(full, nullptr);
-  SchmittTrigger trigger(0xC000, 0x4000);
-  const PassStatus status = ConvertToImage(file, full, trigger, true);
-  std::fclose(full);
-  EXPECT_EQ(status.code, PassStatus::kDestinationWrite);
-  EXPECT_EQ(status.errorNumber, ENOSPC);
+  std::string pulses;
+  for (int i = 0; i < 100000; ++i) pulses += i % 2 == 0 ? '\x00' : '\xFF';
+  for (const std::string& data : {Bytes({0x00, 0xFF, 0x00}), pulses}) {
+    testing::WriteFile(dir.Path("in.wav"), Wav({1, 8}, data));
+    WaveFile file;
+    ASSERT_TRUE(file.Open(dir.Path("in.wav").c_str(), ModeRead | ModeBinary));
+    std::FILE* full = std::fopen("/dev/full", "wb");
+    ASSERT_NE(full, nullptr);
+    SchmittTrigger trigger(0xC000, 0x4000);
+    const PassStatus status = ConvertToImage(file, full, trigger, true);
+    std::fclose(full);
+    EXPECT_EQ(status.code, PassStatus::kDestinationWrite) << data.size() << " bytes";
+    EXPECT_EQ(status.errorNumber, ENOSPC) << data.size() << " bytes";
+  }
+}
+
+// A read that fails part way (a bad sector, say) ends the pass with that read's errno, in the
+// first block, between blocks or in a later one; the records before it stay as converted.
+TEST(ConvertToImageTest, AFailedReadStopsThePassWithItsErrno) {
+  testing::TempDir dir;
+  tape_signal::Options options;
+  const std::string wav = tape_signal::Recording(1, 8, 5 * 65536, options);
+  testing::WriteFile(dir.Path("in.wav"), wav);
+  const std::string whole = testing::ReferenceConvert(dir.Path("in.wav"), 0xC000, 0x4000, true);
+  for (const size_t failAt : {size_t{100}, size_t{58 + 2 * 65536}, size_t{58 + 3 * 65536 + 999}}) {
+    WaveFile file;
+    ASSERT_TRUE(file.Attach(testing::StreamFailingAt(wav, failAt), ModeRead | ModeBinary));
+    const std::string destination = dir.Path("out.k58");
+    std::FILE* out = std::fopen(destination.c_str(), "wb");
+    SchmittTrigger trigger(0xC000, 0x4000);
+    const PassStatus status = ConvertToImage(file, out, trigger, true);
+    std::fclose(out);
+    EXPECT_EQ(status.code, PassStatus::kSourceRead) << "failing at " << failAt;
+    EXPECT_EQ(status.errorNumber, EIO) << "failing at " << failAt;
+    const std::string partial = testing::ReadFile(destination);
+    EXPECT_EQ(partial, whole.substr(0, partial.size())) << "failing at " << failAt;
+  }
 }
 
 }  // namespace
