@@ -19,42 +19,96 @@ constexpr int32_t kCentre = 0x8000;
 constexpr int32_t kHighMeans = kCentre + static_cast<int32_t>(kMinDeviation);
 constexpr int32_t kLowMeans = kCentre - static_cast<int32_t>(kMinDeviation);
 
-// What a stretch of windows does to the levels, as the range of levels it can end with. Each
-// update (level + mean) >> 1 is monotone in the level, so applying it to the lowest and the
-// highest level the stretch can start with bounds every outcome; once both ends meet, the
-// level no longer depends on anything before the stretch. (They need not meet: a long run of
-// one mean m keeps the range m - 1 .. m apart, as both ends are fixed points of the update.)
-struct LevelRange {
-  uint32_t highMin, highMax, lowMin, lowMax;
-
-  // The exact start of a whole-file scan.
-  static LevelRange Start() { return {0x8000, 0x8000, 0x8000, 0x8000}; }
-  // Any level a scan can hold at some point: the high level stays within 0x8000..0xFFFF and the
-  // low level within 0..0x8000, because every mean that moves them lies on their side.
-  static LevelRange Unknown() { return {0x8000, 0xFFFF, 0, 0x8000}; }
-
-  // The levels a scan can hold after reading values within smallest..largest (and the 0x8000
-  // padding): each update moves a level half way to a mean, rounding down, and a mean lies
-  // within its window's values, so the high level stays below the largest value (or at
-  // 0x8000) and the low level at or above the smallest (or at 0x8000).
-  static LevelRange Within(uint16_t smallest, uint16_t largest) {
-    const uint32_t top = largest > 0x8000 ? largest - 1u : 0x8000u;
-    const uint32_t bottom = smallest < 0x8000 ? smallest : 0x8000u;
-    return {0x8000, top, bottom, 0x8000};
+// The exact effect of a stretch of windows on one level: for each level the stretch may start
+// with, the level it ends with. Each update (level + mean) >> 1 is monotone in the level, so
+// the map is a non-decreasing step function, kept as its steps in order. An update at least
+// halves the spread of the end levels, so a few dozen accepted windows leave one or two steps.
+// (Not always one: a long run of one mean m keeps the ends m - 1 and m apart, as both are fixed
+// points of the update; which one the level takes depends on where it came from.)
+class LevelMap {
+ public:
+  // The map of a stretch that moves nothing, over the starts first..last.
+  LevelMap(uint32_t first, uint32_t last) : last_(last) {
+    steps_.reserve(last - first + 1);
+    for (uint32_t level = first; level <= last; ++level) steps_.push_back({level, level});
   }
 
-  bool HighSettled() const { return highMin == highMax; }
-  bool LowSettled() const { return lowMin == lowMax; }
+  // Appends an accepted window with mean `mean` to the stretch.
+  void Accept(uint32_t mean) {
+    if (steps_.size() == 1) {
+      steps_[0].end = (steps_[0].end + mean) >> 1;
+    } else {
+      AcceptEverywhere(mean);
+    }
+  }
+
+  // Puts the stretch of `earlier` in front of this one; the end levels of `earlier` must be
+  // starts of this map. The map then takes the starts of `earlier`.
+  void After(const LevelMap& earlier);
+
+  // The end level of the start `level`, which must be one of the map's starts.
+  uint32_t Apply(uint32_t level) const {
+    const auto after =
+        std::upper_bound(steps_.begin(), steps_.end(), level,
+                         [](uint32_t l, const Step& step) { return l < step.start; });
+    return std::prev(after)->end;
+  }
+
+  // Whether all starts within first..last that the map has end at the same level.
+  bool ConstantWithin(uint32_t first, uint32_t last) const {
+    return Apply(std::max(first, steps_.front().start)) == Apply(std::min(last, last_));
+  }
+
+  bool Constant() const { return steps_.size() == 1; }
+  uint32_t LowestEnd() const { return steps_.front().end; }
+  uint32_t HighestEnd() const { return steps_.back().end; }
+
+ private:
+  struct Step {
+    uint32_t start;  // the step runs from here to the next step's start
+    uint32_t end;
+  };
+  void AcceptEverywhere(uint32_t mean);
+
+  std::vector<Step> steps_;
+  uint32_t last_;  // the last start
+};
+
+void LevelMap::AcceptEverywhere(uint32_t mean) {
+  size_t kept = 0;
+  for (const Step& step : steps_) {
+    const uint32_t end = (step.end + mean) >> 1;
+    if (kept > 0 && steps_[kept - 1].end == end) continue;
+    steps_[kept++] = {step.start, end};
+  }
+  steps_.resize(kept);
+}
+
+void LevelMap::After(const LevelMap& earlier) {
+  std::vector<Step> steps;
+  for (const Step& step : earlier.steps_) {
+    const uint32_t end = Apply(step.end);
+    if (!steps.empty() && steps.back().end == end) continue;
+    steps.push_back({step.start, end});
+  }
+  steps_ = std::move(steps);
+  last_ = earlier.last_;
+}
+
+// Both levels' maps over one stretch of windows.
+struct LevelMaps {
+  LevelMap high;
+  LevelMap low;
+
+  // The exact start of a scan from the recording's first value.
+  static LevelMaps Start() { return {{0x8000, 0x8000}, {0x8000, 0x8000}}; }
+  // Every level a scan can hold at some point: the high level stays within 0x8000..0xFFFF and
+  // the low level within 0..0x8000, because every mean that moves them lies on their side.
+  static LevelMaps Unknown() { return {{0x8000, 0xFFFF}, {0, 0x8000}}; }
 
   void Accept(int32_t mean) {
     const uint32_t m = static_cast<uint32_t>(mean);
-    if (mean > kCentre) {
-      highMin = (highMin + m) >> 1;
-      highMax = (highMax + m) >> 1;
-    } else {
-      lowMin = (lowMin + m) >> 1;
-      lowMax = (lowMax + m) >> 1;
-    }
+    mean > kCentre ? high.Accept(m) : low.Accept(m);
   }
 };
 
@@ -74,7 +128,7 @@ int32_t WindowMean(const uint16_t* newest) {
 }
 
 // Judges the windows that end at values[0, count): values[-9, 0) are their history.
-void JudgeWindows(const uint16_t* values, size_t count, Tracked tracked, LevelRange& range) {
+void JudgeWindows(const uint16_t* values, size_t count, Tracked tracked, LevelMaps& maps) {
   for (size_t group = 0; group < count; group += kGroup) {
     const size_t end = std::min(count, group + kGroup);
     // Each step of the incremental mean stays between the mean before and the new value, so a
@@ -101,7 +155,7 @@ void JudgeWindows(const uint16_t* values, size_t count, Tracked tracked, LevelRa
       } else if (!(high && mean > kHighMeans) && !(low && mean < kLowMeans)) {
         continue;
       }
-      range.Accept(mean);
+      maps.Accept(mean);
     }
   }
 }
@@ -125,26 +179,27 @@ PassStatus ValueBounds(WaveFile& file, bool phaseNormal, uint64_t count, uint16_
   return {};
 }
 
-// Feeds every window of the values from the current position of `file` to the end into
-// `range`. With `padded`, the first nine windows are filled up with 0x8000 as at the start of
-// the recording; otherwise the first nine values only fill the window and are not judged.
-PassStatus ScanWindows(WaveFile& file, bool phaseNormal, bool padded, Tracked tracked,
-                       LevelRange& range) {
-  const uint64_t total = file.CountLevels();
-  const size_t block = total == 0 || total >= kBlock ? kBlock : static_cast<size_t>(total);
+// Feeds the windows of the next `count` values of `file` (all to the end when the length is
+// unknown) into `maps`. With `padded`, the first nine windows are filled up with 0x8000 as at
+// the start of the recording; otherwise the first nine values only fill the window and are not
+// judged.
+PassStatus ScanWindows(WaveFile& file, bool phaseNormal, bool padded, uint64_t count,
+                       Tracked tracked, LevelMaps& maps) {
+  const size_t block = count >= kBlock ? kBlock : static_cast<size_t>(count);
   std::vector<uint16_t> buffer(kLookback + block, 0x8000);
   size_t unjudged = padded ? 0 : kLookback;
-  while (!file.AtEnd()) {
-    const size_t count = file.ReadLevels(buffer.data() + kLookback, block);
+  while (count > 0 && !file.AtEnd()) {
+    const size_t n = file.ReadLevels(buffer.data() + kLookback, count < block ? count : block);
     if (file.HasError()) return {PassStatus::kSourceRead, file.ErrorNumber()};
-    if (count == 0) break;
+    if (n == 0) break;
+    count -= n;
     uint16_t* values = buffer.data() + kLookback;
-    if (!phaseNormal) InvertPhase(values, count);
-    const size_t skipped = std::min(unjudged, count);
+    if (!phaseNormal) InvertPhase(values, n);
+    const size_t skipped = std::min(unjudged, n);
     unjudged -= skipped;
-    JudgeWindows(values + skipped, count - skipped, tracked, range);
+    JudgeWindows(values + skipped, n - skipped, tracked, maps);
     // The last nine values become the history of the next block's first windows.
-    std::memmove(buffer.data(), buffer.data() + count, kLookback * sizeof(uint16_t));
+    std::memmove(buffer.data(), buffer.data() + n, kLookback * sizeof(uint16_t));
   }
   return {};
 }
@@ -175,69 +230,82 @@ PassStatus LevelAnalyzer::Analyze(const char* fileName, uint32_t* minDeviation, 
   if (!IsSupported(header)) return {PassStatus::kSourceFormat, 0};
 
   // Every accepted window halves the weight of the level before it, so the levels at the end
-  // usually depend on the last few dozen steady windows alone. Scan ever longer tails of the
-  // recording until the levels no longer depend on where the tail starts. A level that no tail
-  // settles comes from a scan of the whole recording, which need not follow the other one.
+  // usually depend on the last few dozen steady windows alone. The recording is taken in
+  // pieces from its end backwards, each eight times the one after it: each piece's windows give
+  // the exact map from the levels it may start with to the levels it ends with, and the maps
+  // compose into the map from the start of the piece to the end of the recording. A level is
+  // known once its map sends every start to one level; the piece that reaches the recording's
+  // first value is scanned from the exact start. So every window is judged once at most, and
+  // usually only those of the last piece.
   const uint64_t values = file.CountLevels();
   const uint64_t frameSize = FrameSize(header);
-  // A level settled by one tail is settled by every longer one: later scans skip it.
-  LevelRange result = LevelRange::Unknown();
+  LevelMaps toEnd = LevelMaps::Unknown();  // from the level before window `first` to the end
+  uint64_t first = values;
   Tracked tracked{true, true};
-  LevelRange tail = LevelRange::Unknown();
-  // Scans the tail from value `first` on, starting from `start`, and keeps what it settles.
-  auto scanTail = [&](uint64_t first, LevelRange start) {
-    if (!file.Seek(kDataOffset + static_cast<int64_t>(first * frameSize))) {
-      return PassStatus{PassStatus::kSourceSeek, file.ErrorNumber()};
-    }
-    tail = start;
-    const PassStatus status = ScanWindows(file, phaseNormal, /*padded=*/false, tracked, tail);
-    if (!status.ok()) return status;
-    if (tracked.high && tail.HighSettled()) {
-      result.highMin = result.highMax = tail.highMin;
-      tracked.high = false;
-    }
-    if (tracked.low && tail.LowSettled()) {
-      result.lowMin = result.lowMax = tail.lowMin;
-      tracked.low = false;
-    }
-    return status;
+  auto settle = [&] {
+    tracked.high = tracked.high && !toEnd.high.Constant();
+    tracked.low = tracked.low && !toEnd.low.Constant();
   };
-  bool bounded = false;  // whether the values before a tail have been used yet
-  for (uint64_t size = uint64_t{1} << 16; size + kLookback < values; size *= 8) {
-    const uint64_t first = values - size - kLookback;
-    if (const PassStatus status = scanTail(first, LevelRange::Unknown()); !status.ok()) {
-      return status;
+  bool bounded = false;  // whether the values before a piece have been used yet
+  for (uint64_t size = uint64_t{1} << 16; tracked.high || tracked.low; size *= 8) {
+    if (values == 0 || first <= size + kLookback) {
+      // The rest reaches the recording's start (or the length is unknown: all of it).
+      if (!file.Seek(kDataOffset)) return {PassStatus::kSourceSeek, file.ErrorNumber()};
+      LevelMaps piece = LevelMaps::Start();
+      const uint64_t count = values == 0 ? UINT64_MAX : first;
+      const PassStatus status =
+          ScanWindows(file, phaseNormal, /*padded=*/true, count, tracked, piece);
+      if (!status.ok()) return status;
+      if (tracked.high) toEnd.high.After(piece.high);
+      if (tracked.low) toEnd.low.After(piece.low);
+      break;
     }
-    if (!tracked.high && !tracked.low) break;
-    // A long run of one mean (a clipped plateau, say) leaves a range one value wide, which no
-    // longer tail narrows. The values before the tail bound the levels it can start from; that
-    // settles such a run, for the price of reading them once.
-    const bool narrow = (tracked.high && tail.highMax - tail.highMin <= 1) ||
-                        (tracked.low && tail.lowMax - tail.lowMin <= 1);
+    // The windows of values first - size .. first - 1; the nine values before them fill the
+    // first window.
+    first -= size;
+    if (!file.Seek(kDataOffset + static_cast<int64_t>((first - kLookback) * frameSize))) {
+      return {PassStatus::kSourceSeek, file.ErrorNumber()};
+    }
+    LevelMaps piece = LevelMaps::Unknown();
+    const PassStatus status =
+        ScanWindows(file, phaseNormal, /*padded=*/false, size + kLookback, tracked, piece);
+    if (!status.ok()) return status;
+    if (tracked.high) toEnd.high.After(piece.high);
+    if (tracked.low) toEnd.low.After(piece.low);
+    settle();
+    // A long run of one mean (a clipped plateau, say) leaves two end levels one apart, which
+    // no earlier piece may separate. The values before the piece bound the levels it can start
+    // with: each update moves a level half way to a mean, rounding down, and a mean lies within
+    // its window's values, so the high level stays below the largest value (or at 0x8000) and
+    // the low level at or above the smallest (or at 0x8000). That settles such a run, for the
+    // price of reading those values once.
+    const bool narrow = (tracked.high && toEnd.high.HighestEnd() - toEnd.high.LowestEnd() <= 1) ||
+                        (tracked.low && toEnd.low.HighestEnd() - toEnd.low.LowestEnd() <= 1);
     if (narrow && !bounded) {
       bounded = true;
       uint16_t smallest = 0;
       uint16_t largest = 0;
       if (!file.Seek(kDataOffset)) return {PassStatus::kSourceSeek, file.ErrorNumber()};
-      PassStatus status = ValueBounds(file, phaseNormal, first + kLookback, smallest, largest);
-      if (!status.ok()) return status;
-      status = scanTail(first, LevelRange::Within(smallest, largest));
-      if (!status.ok()) return status;
-      if (!tracked.high && !tracked.low) break;
+      const PassStatus bounds = ValueBounds(file, phaseNormal, first, smallest, largest);
+      if (!bounds.ok()) return bounds;
+      const uint32_t top = largest > 0x8000 ? largest - 1u : 0x8000u;
+      const uint32_t bottom = smallest < 0x8000 ? smallest : 0x8000u;
+      // A level known this way keeps its map as one level from now on.
+      if (tracked.high && toEnd.high.ConstantWithin(0x8000, top)) {
+        const uint32_t level = toEnd.high.Apply(top);
+        toEnd.high = LevelMap(level, level);
+      }
+      if (tracked.low && toEnd.low.ConstantWithin(bottom, 0x8000)) {
+        const uint32_t level = toEnd.low.Apply(bottom);
+        toEnd.low = LevelMap(level, level);
+      }
+      settle();
     }
-  }
-  if (tracked.high || tracked.low) {
-    if (!file.Seek(kDataOffset)) return {PassStatus::kSourceSeek, file.ErrorNumber()};
-    LevelRange whole = LevelRange::Start();
-    const PassStatus status = ScanWindows(file, phaseNormal, /*padded=*/true, tracked, whole);
-    if (!status.ok()) return status;
-    if (tracked.high) result.highMin = whole.highMin;
-    if (tracked.low) result.lowMin = whole.lowMin;
   }
   file.Close();
   *minDeviation = kMinDeviation;
-  *highLevel = result.highMin;
-  *lowLevel = result.lowMin;
+  *highLevel = toEnd.high.LowestEnd();
+  *lowLevel = toEnd.low.LowestEnd();
   return {};
 }
 

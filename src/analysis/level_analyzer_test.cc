@@ -153,14 +153,14 @@ TEST(AnalyzeTest, WritesNothingWhenTheFileCannotBeOpened) {
   EXPECT_EQ(minDeviation + high + low, 21u);
 }
 
-// A recording built so that only its first second holds steady windows: the levels at the end
-// depend on them, and no tail of the recording settles them.
-std::string SteadyStartThenNoise(uint32_t frames, uint32_t seed) {
+// A recording built so that only the 20000 values from `steadyFrom` on hold steady windows:
+// the levels at the end depend on them, and no shorter tail of the recording settles them.
+std::string SteadyStartThenNoise(uint32_t frames, uint32_t seed, uint32_t steadyFrom = 0) {
   std::mt19937 random(seed);
   std::string data;
   for (uint32_t i = 0; i < frames; ++i) {
     int value;
-    if (i < 20000) {
+    if (i >= steadyFrom && i < steadyFrom + 20000) {
       value = (i / 30) % 2 ? 0xD0 : 0x30;
     } else {
       value = static_cast<int>(random() % 256);
@@ -196,19 +196,23 @@ TEST(AnalyzeTest, EqualsTheReferenceOnManyRecordings) {
       recordings.push_back({format, data});
     }
   }
-  recordings.push_back({Format{1, 8}, SteadyStartThenNoise(200000, 1)});
-  recordings.push_back({Format{1, 8}, FewSteadyWindowsAtTheEnd(200000)});
+  // Long enough to be taken in three pieces: the last 65536 windows, the 524288 before them,
+  // and the rest from the start.
+  constexpr uint32_t kLong = 700000;
+  recordings.push_back({Format{1, 8}, SteadyStartThenNoise(kLong, 1)});
+  recordings.push_back({Format{1, 8}, SteadyStartThenNoise(kLong, 2, 300000)});
+  recordings.push_back({Format{1, 8}, FewSteadyWindowsAtTheEnd(kLong)});
   // Steady low plateaus of one value to the end: the tail leaves the low level two values apart
   // for ever, and the high level was only ever moved at the start.
   std::string oneSided(4096, '\0');
   for (size_t i = 0; i < oneSided.size(); ++i) oneSided[i] = (i / 30) % 2 ? '\xD0' : '\x80';
-  while (oneSided.size() < 200000) oneSided += std::string(20, '\x30') + std::string(20, '\x80');
+  while (oneSided.size() < kLong) oneSided += std::string(20, '\x30') + std::string(20, '\x80');
   recordings.push_back({Format{1, 8}, oneSided});
   // Clipped plateaus: one mean, again and again, to the end. At the scale's end (0xFF, 0x00),
   // below it (0xF0, 0x10), and below it with one louder spike early on.
   auto clipped = [](char high, char low) {
     std::string data;
-    while (data.size() < 200000) data += std::string(18, high) + std::string(18, low);
+    while (data.size() < kLong) data += std::string(18, high) + std::string(18, low);
     return data;
   };
   recordings.push_back({Format{1, 8}, clipped('\xFF', '\x00')});
@@ -217,6 +221,24 @@ TEST(AnalyzeTest, EqualsTheReferenceOnManyRecordings) {
   spiked.replace(1000, 12, std::string(12, '\xFA'));
   spiked.replace(2000, 12, std::string(12, '\x05'));
   recordings.push_back({Format{1, 8}, spiked});
+  // The same spikes just before the last piece: the bound must take every value before it.
+  spiked = clipped('\xF0', '\x10');
+  spiked.replace(spiked.size() - 65536 - 1000, 12, std::string(12, '\xFA'));
+  spiked.replace(spiked.size() - 65536 - 2000, 12, std::string(12, '\x05'));
+  recordings.push_back({Format{1, 8}, spiked});
+  // Noise with one steady window on each side, ending at or next to where the pieces meet:
+  // each window must be judged once, in whichever piece. Value i is data byte 14 + i (the
+  // passes start at byte 58), and the value made of failed reads comes last.
+  constexpr uint32_t kValues = kLong - 14 + 1;
+  for (const uint32_t end : {kValues - 65536 - 1, kValues - 65536, kValues - 65536 - 524288 - 1,
+                             kValues - 65536 - 524288, 9u, 10u}) {
+    std::mt19937 noise(end);
+    std::string data(kLong, '\0');
+    for (char& c : data) c = static_cast<char>(noise());
+    data.replace(14 + end - 9, 10, std::string(10, '\xC8'));
+    data.replace(14 + end + 20 - 9, 10, std::string(10, '\x38'));
+    recordings.push_back({Format{1, 8}, data});
+  }
   std::string wrapping;
   for (int i = 0; i < 100000; ++i) wrapping += static_cast<char>(i % 3 ? 0x00 : 0xFF);
   recordings.push_back({Format{1, 8}, wrapping});
