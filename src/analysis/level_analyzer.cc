@@ -6,6 +6,10 @@
 
 #include "wav/wave_file.h"
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace pulsecut {
 namespace {
 
@@ -112,6 +116,45 @@ struct LevelMaps {
   }
 };
 
+// The smallest and the largest of values[0, count), count at least 1.
+struct ValueRange {
+  uint16_t smallest;
+  uint16_t largest;
+};
+ValueRange RangeOf(const uint16_t* values, size_t count) {
+  size_t i = 0;
+  uint16_t smallest = 0xFFFF;
+  uint16_t largest = 0;
+#if defined(__SSE2__)
+  // SSE2 has signed 16-bit minimum and maximum only; flipping the top bit maps the unsigned
+  // order onto the signed one.
+  if (count >= 8) {
+    const __m128i flip = _mm_set1_epi16(static_cast<short>(0x8000));
+    __m128i low = _mm_set1_epi16(0x7FFF);
+    __m128i high = _mm_set1_epi16(static_cast<short>(0x8000));
+    for (; i + 8 <= count; i += 8) {
+      const __m128i v =
+          _mm_xor_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(values + i)), flip);
+      low = _mm_min_epi16(low, v);
+      high = _mm_max_epi16(high, v);
+    }
+    alignas(16) uint16_t lows[8];
+    alignas(16) uint16_t highs[8];
+    _mm_store_si128(reinterpret_cast<__m128i*>(lows), _mm_xor_si128(low, flip));
+    _mm_store_si128(reinterpret_cast<__m128i*>(highs), _mm_xor_si128(high, flip));
+    for (size_t k = 0; k < 8; ++k) {
+      smallest = std::min(smallest, lows[k]);
+      largest = std::max(largest, highs[k]);
+    }
+  }
+#endif
+  for (; i < count; ++i) {
+    smallest = std::min(smallest, values[i]);
+    largest = std::max(largest, values[i]);
+  }
+  return {smallest, largest};
+}
+
 // Which levels a scan follows; a level known already need not be followed.
 struct Tracked {
   bool high;
@@ -134,9 +177,9 @@ void JudgeWindows(const uint16_t* values, size_t count, Tracked tracked, LevelMa
     // Each step of the incremental mean stays between the mean before and the new value, so a
     // window's mean lies between its smallest and its largest value. Groups of windows that
     // cannot reach either side are skipped whole (silence, or a side already known).
-    const auto [smallest, largest] = std::minmax_element(values + group - kLookback, values + end);
-    const bool high = tracked.high && *largest > kHighMeans;
-    const bool low = tracked.low && *smallest < kLowMeans;
+    const ValueRange range = RangeOf(values + group - kLookback, end - group + kLookback);
+    const bool high = tracked.high && range.largest > kHighMeans;
+    const bool low = tracked.low && range.smallest < kLowMeans;
     if (!high && !low) continue;
     // `same`: how many of the values before value i equal their predecessor, in a row (up
     // to 9). A window of ten equal values has that value as its mean and no spread, so the
@@ -171,9 +214,9 @@ PassStatus ValueBounds(WaveFile& file, bool phaseNormal, uint64_t count, uint16_
     if (file.HasError()) return {PassStatus::kSourceRead, file.ErrorNumber()};
     if (n == 0) break;
     if (!phaseNormal) InvertPhase(block.data(), n);
-    const auto [low, high] = std::minmax_element(block.data(), block.data() + n);
-    smallest = std::min(smallest, *low);
-    largest = std::max(largest, *high);
+    const ValueRange range = RangeOf(block.data(), n);
+    smallest = std::min(smallest, range.smallest);
+    largest = std::max(largest, range.largest);
     count -= n;
   }
   return {};

@@ -255,6 +255,22 @@ TEST(AnalyzeTest, EqualsTheReferenceOnManyRecordings) {
   }
 }
 
+// One value a little above the rest, at each place of a group of windows and of its history:
+// the windows around it are steady and move the high level, so a group must never be skipped
+// for missing it.
+TEST(AnalyzeTest, ALoneRaisedValueAnywhereInAGroupCounts) {
+  testing::TempDir dir;
+  for (size_t place = 0; place < 140; ++place) {
+    // 16-bit mono: the passes start at sample 7; a few windows follow the raised value.
+    std::vector<uint16_t> samples(7 + 64 + place + 4, 0x8200);
+    samples[7 + 64 + place - 9] = 0x8300;
+    const Levels levels = Analyze(Wav({1, 16}, Words(samples)), true, dir);
+    const testing::ReferenceLevels reference = testing::ReferenceAnalyze(dir.Path("in.wav"), true);
+    ASSERT_EQ(levels, (Levels{reference.high, reference.low})) << "place " << place;
+    ASSERT_NE(reference.high, 0x8000u) << "place " << place;
+  }
+}
+
 // Plateaus of every length at every position: windows of ten equal values take a shortcut,
 // which must give what the full statistics give, also where a plateau starts or ends at the
 // border of a group of windows or of a block.

@@ -14,17 +14,16 @@ inline constexpr double kTicksPerSecond = 111111.11111111111;
 // timing gives it: the stretch's time is the double sum period + period + ... (one addition per
 // sample, starting from 0.0), multiplied by kTicksPerSecond and truncated.
 //
-// That sum is the same for every stretch of the same length, so it is computed once: a table
-// holds the ticks of every short length, and for long stretches the sums at regular steps are
-// kept as they are first needed, so that a long stretch costs a few hundred additions at most.
-// Memory stays bounded: beyond the last kept sum the additions simply continue.
+// That sum is the same for every stretch of the same length, so a table holds the ticks of
+// every short length; a long stretch continues the sum from the table's end with
+// AddRepeatedly, a few hundred additions whatever its length.
 class StretchClock {
  public:
   // `sampleRate` must be above 0.
   explicit StretchClock(uint32_t sampleRate);
 
   // Ticks of a stretch of `samples` samples (1 or more).
-  int64_t Ticks(uint64_t samples) {
+  int64_t Ticks(uint64_t samples) const {
     return samples < ticks_.size() ? ticks_[samples] : TicksOfLongStretch(samples);
   }
   // The ticks of the stretches shorter than the table (element g for g samples), for loops
@@ -32,11 +31,16 @@ class StretchClock {
   std::span<const int64_t> ShortTicks() const { return ticks_; }
 
  private:
-  int64_t TicksOfLongStretch(uint64_t samples);
+  int64_t TicksOfLongStretch(uint64_t samples) const;
 
   double period_;
-  std::vector<int64_t> ticks_;       // ticks_[g] for stretches of g samples
-  std::vector<double> checkpoints_;  // checkpoints_[k]: the sum of k * 256 periods
+  std::vector<int64_t> ticks_;  // ticks_[g] for stretches of g samples
+  double tableEnd_;             // the sum of ticks_.size() - 1 periods
 };
+
+// `time` with `period` added to it `count` times, one rounded addition after the other, exactly
+// as that loop gives it, but in time proportional to the number of binades the sum passes
+// through rather than to `count`. `time` and `period` must be 0 or more and finite.
+double AddRepeatedly(double time, double period, uint64_t count);
 
 }  // namespace pulsecut
