@@ -4,6 +4,7 @@
 #include <cstring>
 #include <vector>
 
+#include "analysis/level_map.h"
 #include "wav/wave_file.h"
 
 #if defined(__SSE2__)
@@ -22,82 +23,6 @@ constexpr int32_t kCentre = 0x8000;
 // mean below kLowMeans.
 constexpr int32_t kHighMeans = kCentre + static_cast<int32_t>(kMinDeviation);
 constexpr int32_t kLowMeans = kCentre - static_cast<int32_t>(kMinDeviation);
-
-// The exact effect of a stretch of windows on one level: for each level the stretch may start
-// with, the level it ends with. Each update (level + mean) >> 1 is monotone in the level, so
-// the map is a non-decreasing step function, kept as its steps in order. An update at least
-// halves the spread of the end levels, so a few dozen accepted windows leave one or two steps.
-// (Not always one: a long run of one mean m keeps the ends m - 1 and m apart, as both are fixed
-// points of the update; which one the level takes depends on where it came from.)
-class LevelMap {
- public:
-  // The map of a stretch that moves nothing, over the starts first..last.
-  LevelMap(uint32_t first, uint32_t last) : last_(last) {
-    steps_.reserve(last - first + 1);
-    for (uint32_t level = first; level <= last; ++level) steps_.push_back({level, level});
-  }
-
-  // Appends an accepted window with mean `mean` to the stretch.
-  void Accept(uint32_t mean) {
-    if (steps_.size() == 1) {
-      steps_[0].end = (steps_[0].end + mean) >> 1;
-    } else {
-      AcceptEverywhere(mean);
-    }
-  }
-
-  // Puts the stretch of `earlier` in front of this one; the end levels of `earlier` must be
-  // starts of this map. The map then takes the starts of `earlier`.
-  void After(const LevelMap& earlier);
-
-  // The end level of the start `level`, which must be one of the map's starts.
-  uint32_t Apply(uint32_t level) const {
-    const auto after =
-        std::upper_bound(steps_.begin(), steps_.end(), level,
-                         [](uint32_t l, const Step& step) { return l < step.start; });
-    return std::prev(after)->end;
-  }
-
-  // Whether all starts within first..last that the map has end at the same level.
-  bool ConstantWithin(uint32_t first, uint32_t last) const {
-    return Apply(std::max(first, steps_.front().start)) == Apply(std::min(last, last_));
-  }
-
-  bool Constant() const { return steps_.size() == 1; }
-  uint32_t LowestEnd() const { return steps_.front().end; }
-  uint32_t HighestEnd() const { return steps_.back().end; }
-
- private:
-  struct Step {
-    uint32_t start;  // the step runs from here to the next step's start
-    uint32_t end;
-  };
-  void AcceptEverywhere(uint32_t mean);
-
-  std::vector<Step> steps_;
-  uint32_t last_;  // the last start
-};
-
-void LevelMap::AcceptEverywhere(uint32_t mean) {
-  size_t kept = 0;
-  for (const Step& step : steps_) {
-    const uint32_t end = (step.end + mean) >> 1;
-    if (kept > 0 && steps_[kept - 1].end == end) continue;
-    steps_[kept++] = {step.start, end};
-  }
-  steps_.resize(kept);
-}
-
-void LevelMap::After(const LevelMap& earlier) {
-  std::vector<Step> steps;
-  for (const Step& step : earlier.steps_) {
-    const uint32_t end = Apply(step.end);
-    if (!steps.empty() && steps.back().end == end) continue;
-    steps.push_back({step.start, end});
-  }
-  steps_ = std::move(steps);
-  last_ = earlier.last_;
-}
 
 // Both levels' maps over one stretch of windows.
 struct LevelMaps {

@@ -202,6 +202,10 @@ TEST(AnalyzeTest, EqualsTheReferenceOnManyRecordings) {
   recordings.push_back({Format{1, 8}, SteadyStartThenNoise(kLong, 1)});
   recordings.push_back({Format{1, 8}, SteadyStartThenNoise(kLong, 2, 300000)});
   recordings.push_back({Format{1, 8}, FewSteadyWindowsAtTheEnd(kLong)});
+  // The same with silence between: the piece before the last moves neither level.
+  std::string silentMiddle = FewSteadyWindowsAtTheEnd(kLong);
+  silentMiddle.replace(20000, kLong - 20000 - 14, std::string(kLong - 20000 - 14, '\x80'));
+  recordings.push_back({Format{1, 8}, silentMiddle});
   // Steady low plateaus of one value to the end: the tail leaves the low level two values apart
   // for ever, and the high level was only ever moved at the start.
   std::string oneSided(4096, '\0');
