@@ -71,7 +71,7 @@ size_t FindMoves(const SchmittTrigger& trigger, Value* values, uint8_t lowByte, 
     } else {
       masks = trigger.Masks(values + g * kGroup);
     }
-    if (count - g * kGroup < kGroup) {
+    if (count - g * kGroup < kGroup) {  // the padding neither rises nor falls
       const uint64_t valid = (uint64_t{1} << (count - g * kGroup)) - 1;
       masks.rises &= valid;
       masks.falls &= valid;
