@@ -24,6 +24,12 @@ constexpr int32_t kCentre = 0x8000;
 constexpr int32_t kHighMeans = kCentre + static_cast<int32_t>(kMinDeviation);
 constexpr int32_t kLowMeans = kCentre - static_cast<int32_t>(kMinDeviation);
 
+// Which levels a scan follows; a level known already need not be followed.
+struct Tracked {
+  bool high;
+  bool low;
+};
+
 // Both levels' maps over one stretch of windows.
 struct LevelMaps {
   LevelMap high;
@@ -38,6 +44,12 @@ struct LevelMaps {
   void Accept(int32_t mean) {
     const uint32_t m = static_cast<uint32_t>(mean);
     mean > kCentre ? high.Accept(m) : low.Accept(m);
+  }
+
+  // Puts the stretch of `earlier` in front, for the levels still followed.
+  void After(const LevelMaps& earlier, Tracked tracked) {
+    if (tracked.high) high.After(earlier.high);
+    if (tracked.low) low.After(earlier.low);
   }
 };
 
@@ -79,12 +91,6 @@ ValueRange RangeOf(const uint16_t* values, size_t count) {
   }
   return {smallest, largest};
 }
-
-// Which levels a scan follows; a level known already need not be followed.
-struct Tracked {
-  bool high;
-  bool low;
-};
 
 // The incremental mean alone, as ComputeWindow forms it; cheap enough to reject most windows
 // before the squares are computed.
@@ -224,8 +230,7 @@ PassStatus LevelAnalyzer::Analyze(const char* fileName, uint32_t* minDeviation, 
       const PassStatus status =
           ScanWindows(file, phaseNormal, /*padded=*/true, count, tracked, piece);
       if (!status.ok()) return status;
-      if (tracked.high) toEnd.high.After(piece.high);
-      if (tracked.low) toEnd.low.After(piece.low);
+      toEnd.After(piece, tracked);
       break;
     }
     // The windows of values first - size .. first - 1; the nine values before them fill the
@@ -238,8 +243,7 @@ PassStatus LevelAnalyzer::Analyze(const char* fileName, uint32_t* minDeviation, 
     const PassStatus status =
         ScanWindows(file, phaseNormal, /*padded=*/false, size + kLookback, tracked, piece);
     if (!status.ok()) return status;
-    if (tracked.high) toEnd.high.After(piece.high);
-    if (tracked.low) toEnd.low.After(piece.low);
+    toEnd.After(piece, tracked);
     settle();
     // A long run of one mean (a clipped plateau, say) leaves two end levels one apart, which
     // no earlier piece may separate. The values before the piece bound the levels it can start

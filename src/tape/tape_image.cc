@@ -143,6 +143,7 @@ PassStatus ConvertToImage(WaveFile& source, std::FILE* destination, const Schmit
   bool state = trigger.state();  // the reading stage's comparator output
   auto read = [&](Block& b) {
     b.groups = 0;
+    b.status = {};
     b.count = source.AtEnd() ? 0
               : bytes        ? source.ReadMono8Levels(b.highBytes.data(), block)
                              : source.ReadLevels(b.levels.data(), block);
