@@ -28,13 +28,13 @@ int main(int argc, char** argv) {
     return 1;
   }
   // The RIFF length fields are 32 bits; beyond 4 GiB they are cut, which the converter ignores.
-  const std::string header = tape_signal::CanonicalHeader(
-      channels, bits, options.sampleRate, static_cast<uint32_t>(frames * frameSize));
+  const std::string header = pulsecut::CanonicalHeader(channels, bits, options.sampleRate,
+                                                       static_cast<uint32_t>(frames * frameSize));
   std::fwrite(header.data(), 1, header.size(), out);
   tape_signal::Generator generator(options);
   std::string block;
   for (uint64_t i = 0; i < frames; ++i) {
-    tape_signal::AppendFrame(block, tape_signal::Quantize(generator.Next(), bits), channels, bits);
+    pulsecut::AppendFrame(block, tape_signal::Quantize(generator.Next(), bits), channels, bits);
     if (block.size() >= (1u << 20)) {
       std::fwrite(block.data(), 1, block.size(), out);
       block.clear();

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "wav/wave_writer.h"
+
 namespace tape_signal {
 
 struct Options {
@@ -100,46 +102,15 @@ inline uint32_t Quantize(double value, uint16_t bitsPerSample) {
   return static_cast<uint32_t>(scaled);
 }
 
-// The canonical 44-byte RIFF WAVE header of a PCM recording with `dataLength` bytes of samples.
-inline std::string CanonicalHeader(uint16_t channels, uint16_t bitsPerSample, uint32_t sampleRate,
-                                   uint32_t dataLength) {
-  std::string h;
-  auto put = [&h](uint32_t value, int bytes) {
-    for (int i = 0; i < bytes; ++i) h += static_cast<char>((value >> (8 * i)) & 0xFF);
-  };
-  const uint32_t blockAlign = uint32_t{channels} * bitsPerSample / 8;
-  h += "RIFF";
-  put(36 + dataLength, 4);
-  h += "WAVEfmt ";
-  put(16, 4);
-  put(1, 2);
-  put(channels, 2);
-  put(sampleRate, 4);
-  put(sampleRate * blockAlign, 4);
-  put(blockAlign, 2);
-  put(bitsPerSample, 2);
-  h += "data";
-  put(dataLength, 4);
-  return h;
-}
-
-// Appends one frame of `value` (the same on every channel) to `out`.
-inline void AppendFrame(std::string& out, uint32_t value, uint16_t channels,
-                        uint16_t bitsPerSample) {
-  for (uint16_t c = 0; c < channels; ++c) {
-    out += static_cast<char>(value & 0xFF);
-    if (bitsPerSample == 16) out += static_cast<char>((value >> 8) & 0xFF);
-  }
-}
-
 // A whole recording of `frames` frames: header and samples.
 inline std::string Recording(uint16_t channels, uint16_t bitsPerSample, uint64_t frames,
                              const Options& options) {
   const uint32_t dataLength = static_cast<uint32_t>(frames * channels * bitsPerSample / 8);
-  std::string out = CanonicalHeader(channels, bitsPerSample, options.sampleRate, dataLength);
+  std::string out =
+      pulsecut::CanonicalHeader(channels, bitsPerSample, options.sampleRate, dataLength);
   Generator generator(options);
   for (uint64_t i = 0; i < frames; ++i) {
-    AppendFrame(out, Quantize(generator.Next(), bitsPerSample), channels, bitsPerSample);
+    pulsecut::AppendFrame(out, Quantize(generator.Next(), bitsPerSample), channels, bitsPerSample);
   }
   return out;
 }

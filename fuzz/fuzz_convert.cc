@@ -1,12 +1,13 @@
 // Fuzz target: arbitrary bytes as a recording, converted by the whole run with a fixed set of
-// option mixes. On every input the run must end with a defined status, and a completed image
-// must be well formed and equal, byte for byte, to the one the plain sample-by-sample
-// reference passes give.
+// option mixes. On every input the run must end with a defined status (a source error exactly
+// when the reference reading cannot read it), and a completed image must be well formed and
+// equal, byte for byte, to the one the plain sample-by-sample reference passes give.
 #include <unistd.h>
 
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -14,19 +15,47 @@
 #include "app/run.h"
 #include "check.h"
 #include "reference.h"
-#include "wav/wave_file.h"
 
 namespace {
+
+using pulsecut::ChannelChoice;
+using pulsecut::ReadOptions;
 
 struct Mix {
   uint32_t highLevel, lowLevel;
   bool phaseNormal;
+  ReadOptions reading;
 };
 
-// Analysed and given levels, both phases, thresholds that toggle and ones that never rise.
+// Analysed and given levels, both phases, thresholds that toggle and ones that never rise, both
+// readings and every channel choice.
 constexpr Mix kMixes[] = {
-    {0xFFFF, 0, true},       {0xFFFF, 0, false},     {0xC000, 0x4000, true},
-    {0x8400, 0x7D00, false}, {0xF000, 0x9000, true}, {0, 0, true},
+    {0xFFFF, 0, true, {}},
+    {0xFFFF, 0, false, {}},
+    {0xC000, 0x4000, true, {}},
+    {0x8400, 0x7D00, false, {}},
+    {0xF000, 0x9000, true, {}},
+    {0, 0, true, {}},
+    {0xFFFF, 0, true, {false, ChannelChoice::kFirst}},
+    {0xC000, 0x4000, true, {false, ChannelChoice::kSecond}},
+    {0xFFFF, 0, true, {true, ChannelChoice::kMix}},
+    {0xFFFF, 0, false, {true, ChannelChoice::kSecond}},
+    {0x8400, 0x7D00, true, {true, ChannelChoice::kFirst}},
+};
+
+// The target's working folder, removed with its files when the process ends.
+struct WorkDir {
+  WorkDir() {
+    char pattern[] = "/tmp/pulsecut-fuzz-XXXXXX";
+    const char* made = mkdtemp(pattern);
+    Check(made != nullptr, "a working folder");
+    path = made;
+  }
+  ~WorkDir() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path, ignored);
+  }
+  std::string path;
 };
 
 std::string ReadAll(const std::string& path) {
@@ -37,10 +66,8 @@ std::string ReadAll(const std::string& path) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  static const std::string dir = [] {
-    char pattern[] = "/tmp/pulsecut-fuzz-XXXXXX";
-    return std::string(mkdtemp(pattern));
-  }();
+  static const WorkDir work;
+  const std::string& dir = work.path;
   static std::FILE* sink = std::fopen("/dev/null", "w");
   const std::string source = dir + "/in.wav";
   const std::string destination = dir + "/out.k58";
@@ -49,12 +76,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::fwrite(data, 1, size, f);
     std::fclose(f);
   }
-  pulsecut::WaveFile probe;
-  probe.Open(source.c_str(), pulsecut::ModeRead | pulsecut::ModeBinary);
-  const pulsecut::WaveHeader header = probe.header();
-  probe.Close();
-  const bool supported = pulsecut::IsSupported(header);
-
   for (const Mix& mix : kMixes) {
     std::remove(destination.c_str());
     pulsecut::Settings settings;
@@ -63,14 +84,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     settings.highLevel = mix.highLevel;
     settings.lowLevel = mix.lowLevel;
     settings.phaseNormal = mix.phaseNormal;
+    settings.reading = mix.reading;
     settings.verbose = true;
     const int status = pulsecut::Run(settings, sink, sink);
-    if (!supported) {
-      Check(status == pulsecut::kExitSource, "an unsupported format is a source error");
-      Check(access(destination.c_str(), F_OK) != 0, "no image for an unsupported format");
+    const pulsecut::testing::ReferenceRecording reference =
+        pulsecut::testing::ReferenceRead(source, mix.reading);
+    if (!reference.readable) {
+      Check(status == pulsecut::kExitSource, "an unreadable recording is a source error");
+      Check(access(destination.c_str(), F_OK) != 0, "no image for an unreadable recording");
       continue;
     }
-    Check(status == pulsecut::kExitOk, "a supported recording converts");
+    Check(status == pulsecut::kExitOk, "a readable recording converts");
     const std::string image = ReadAll(destination);
     Check(image.size() >= 18 && image.size() % 2 == 0, "header and whole records");
     Check(image.compare(0, 18, std::string("RQ5 TAPE IMAGE 0\0\0", 18)) == 0, "the header");
@@ -80,21 +104,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       Check(duration >= 1, "every record lasts 1..32767 ticks");
       ticks += duration;
     }
-    // The records cover at most the samples there are.
-    const uint64_t frameSize = pulsecut::FrameSize(header);
-    const uint64_t samples = (size > 58 ? (size - 58) / frameSize : 0) + 1;
-    Check(ticks <= static_cast<double>(samples) / header.sampleRate * 111111.11111111111 + 1,
-          "no more ticks than samples");
+    // The records cover at most the values there are.
+    Check(ticks <= static_cast<double>(reference.values.size()) / reference.sampleRate *
+                           111111.11111111111 +
+                       1,
+          "no more ticks than values");
 
     uint32_t high = mix.highLevel;
     uint32_t low = mix.lowLevel;
     if (high == 0xFFFF && low == 0) {
       const pulsecut::testing::ReferenceLevels levels =
-          pulsecut::testing::ReferenceAnalyze(source, mix.phaseNormal);
+          pulsecut::testing::ReferenceAnalyze(reference.values, mix.phaseNormal);
       high = levels.high;
       low = levels.low;
     }
-    Check(image == pulsecut::testing::ReferenceConvert(source, high, low, mix.phaseNormal),
+    Check(image == pulsecut::testing::ReferenceConvert(reference.values, reference.sampleRate, high,
+                                                       low, mix.phaseNormal),
           "the image equals the reference's");
   }
   return 0;

@@ -189,26 +189,40 @@ TEST_F(PulsecutTest, ADirectoryAsSourceIsAReadError) {
   }
 }
 
-TEST_F(PulsecutTest, UnsupportedFormatsAreRejectedBeforeTheDestinationIsTouched) {
+// Headers that the classic reading cannot read at the fixed offsets go to the standard reading:
+// converted when it can read them, refused with its message otherwise, before the destination
+// is touched.
+TEST_F(PulsecutTest, FormatsTheClassicReadingRefusesGoToTheStandardReading) {
   struct Case {
     Format format;
-    const char* what;
+    const char* err;  // empty: converted
   };
   for (const Case& c :
-       {Case{{0, 8, 44100}, "0 channels"}, Case{{3, 8, 44100}, "3 channels"},
-        Case{{1, 24, 44100}, "24 bits per sample"}, Case{{1, 32, 44100}, "32 bits per sample"},
-        Case{{1, 8, 0}, "a sample rate of 0 Hz"}}) {
-    Write("in.wav", Wav(c.format, Bytes({1, 2, 3, 4, 5, 6})));
+       {Case{{3, 8, 44100}, ""}, Case{{1, 24, 44100}, ""}, Case{{2, 32, 44100}, ""},
+        Case{{0, 8, 44100}, "Source file format: 0 channels; at least 1 is needed\n"},
+        Case{{1, 8, 0}, "Source file format: a sample rate of 0 Hz; it must be above 0\n"},
+        Case{{1, 12, 44100},
+             "Source file format: unsupported sample size of 12 bits for integer "
+             "PCM; supported are 8, 16, 24 or 32 bits\n"}}) {
+    const std::string what = std::to_string(c.format.channels) + " channels, " +
+                             std::to_string(c.format.bitsPerSample) + " bits";
+    Write("in.wav", Wav(c.format, Bytes({1, 2, 3, 4, 5, 6, 0xF0, 0xF0, 0xF0, 0xF0, 0xF0, 0xF0})));
     Write("old.k58", "keep me");
-    for (const char* target : {"new.k58", "old.k58"}) {
-      const Outcome o = Run({"in.wav", target});
-      EXPECT_EQ(o.status, 1) << c.what;
-      EXPECT_EQ(o.err, std::string("Source file format: unsupported format (") + c.what +
-                           "); supported are 1 or 2 channels of 8 or 16 bits per sample at any "
-                           "rate above 0 Hz\n");
+    const Outcome o = Run({"in.wav", "old.k58", "-thc000", "-tl4000"});
+    EXPECT_EQ(o.err, c.err) << what;
+    if (*c.err != '\0') {
+      EXPECT_EQ(o.status, 1) << what;
+      EXPECT_EQ(Read("old.k58"), "keep me") << what;
+      EXPECT_EQ(Run({"in.wav", "new.k58"}).status, 1) << what;
+      EXPECT_FALSE(Exists("new.k58")) << what;
+      continue;
     }
-    EXPECT_FALSE(Exists("new.k58"));
-    EXPECT_EQ(Read("old.k58"), "keep me");
+    EXPECT_EQ(o.status, 0) << what;
+    const testing::ReferenceRecording r = testing::ReferenceRead(Path("in.wav"), {true});
+    ASSERT_TRUE(r.readable) << what;
+    EXPECT_EQ(Read("old.k58"),
+              testing::ReferenceConvert(r.values, r.sampleRate, 0xC000, 0x4000, true))
+        << what;
   }
 }
 
@@ -246,13 +260,24 @@ TEST_F(PulsecutTest, ASourceThatCannotSeekIsRejectedBeforeAnyImage) {
 }
 
 TEST_F(PulsecutTest, AHeaderCutShortIsRejected) {
-  // The format fields end at byte 36: a shorter file cannot name a format.
-  for (size_t length : {0u, 20u, 35u}) {
-    Write("short.wav", kWholeRun.substr(0, length));
+  // The format fields end at byte 36: a shorter file names no format for the classic reading,
+  // and the standard reading says what is missing.
+  struct Case {
+    size_t length;
+    const char* err;
+  };
+  for (const Case& c :
+       {Case{0, "not a RIFF WAVE file (0 bytes, shorter than a RIFF header)"},
+        Case{20,
+             "the \"fmt \" chunk is too short (0 bytes; at least 16, and 40 for the "
+             "extensible format tag)"},
+        Case{35,
+             "the \"fmt \" chunk is too short (15 bytes; at least 16, and 40 for the "
+             "extensible format tag)"}}) {
+    Write("short.wav", kWholeRun.substr(0, c.length));
     const Outcome o = Run({"short.wav", "out.k58"});
-    EXPECT_EQ(o.status, 1) << length;
-    EXPECT_EQ(o.err, "Source file format: the file ends inside its header (" +
-                         std::to_string(length) + " bytes)\n");
+    EXPECT_EQ(o.status, 1) << c.length;
+    EXPECT_EQ(o.err, std::string("Source file format: ") + c.err + "\n");
     EXPECT_FALSE(Exists("out.k58"));
   }
   // With the format fields whole, a file without samples is an empty recording: the one value

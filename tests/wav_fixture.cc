@@ -2,19 +2,19 @@
 
 #include <unistd.h>
 
+#include <bit>
 #include <fstream>
 #include <iterator>
 #include <random>
 #include <stdexcept>
 
-#include "../examples/tape_signal.h"
+#include "wav/wave_writer.h"
 
 namespace pulsecut::testing {
 
 std::string Wav(const Format& format, const std::string& samples) {
-  std::string out =
-      tape_signal::CanonicalHeader(format.channels, format.bitsPerSample, format.sampleRate,
-                                   static_cast<uint32_t>(14 + samples.size()));
+  std::string out = CanonicalHeader(format.channels, format.bitsPerSample, format.sampleRate,
+                                    static_cast<uint32_t>(14 + samples.size()));
   out += std::string(14, '\x55');
   return out + samples;
 }
@@ -31,6 +31,83 @@ std::string Words(const std::vector<uint16_t>& words) {
     out += static_cast<char>(w & 0xFF);
     out += static_cast<char>(w >> 8);
   }
+  return out;
+}
+
+namespace {
+
+std::string Le(uint64_t value, int bytes) {
+  std::string out;
+  for (int i = 0; i < bytes; ++i) out += static_cast<char>((value >> (8 * i)) & 0xFF);
+  return out;
+}
+
+}  // namespace
+
+std::string Chunk(const std::string& id, const std::string& body) {
+  std::string out = id + Le(body.size(), 4) + body;
+  if (body.size() % 2 != 0) out += '\0';
+  return out;
+}
+
+std::string StandardWav(const Layout& layout, const std::string& data) {
+  const uint32_t blockAlign = uint32_t{layout.channels} * layout.bitsPerSample / 8;
+  std::string fmt = Le(layout.extensible ? 0xFFFE : layout.formatTag, 2) + Le(layout.channels, 2) +
+                    Le(layout.sampleRate, 4) + Le(uint64_t{layout.sampleRate} * blockAlign, 4) +
+                    Le(blockAlign, 2) + Le(layout.bitsPerSample, 2);
+  if (layout.extensible) {
+    // cbSize 22, valid bits, channel mask, then the sub-format GUID.
+    fmt +=
+        Le(22, 2) + Le(layout.bitsPerSample, 2) + Le(0, 4) + Le(layout.formatTag, 2) +
+        Bytes({0x00, 0x00, 0x00, 0x00, 0x10, 0x00, 0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71});
+  }
+  const uint32_t sizeField = layout.dataSizeField
+                                 ? *layout.dataSizeField
+                                 : (layout.rf64 ? 0xFFFFFFFFu : static_cast<uint32_t>(data.size()));
+  std::string dataChunk = "data" + Le(sizeField, 4) + data;
+  if (data.size() % 2 != 0) dataChunk += '\0';
+  std::string chunks;
+  for (const std::string& c : layout.beforeFmt) chunks += c;
+  std::string fmtAndBefore = Chunk("fmt ", fmt);
+  for (const std::string& c : layout.beforeData) fmtAndBefore += c;
+  chunks += layout.dataFirst ? dataChunk + fmtAndBefore : fmtAndBefore + dataChunk;
+  for (const std::string& c : layout.afterData) chunks += c;
+  if (layout.rf64) {
+    // ds64: RIFF size, data size, sample count, table length.
+    const std::string ds64 =
+        Chunk("ds64", Le(4 + 36 + chunks.size(), 8) + Le(data.size(), 8) + Le(0, 8) + Le(0, 4));
+    return "RF64" + Le(0xFFFFFFFF, 4) + "WAVE" + ds64 + chunks;
+  }
+  return "RIFF" + Le(4 + chunks.size(), 4) + "WAVE" + chunks;
+}
+
+std::string Signed16(const std::vector<int16_t>& samples) {
+  std::string out;
+  for (int16_t s : samples) out += Le(static_cast<uint16_t>(s), 2);
+  return out;
+}
+
+std::string Signed24(const std::vector<int32_t>& samples) {
+  std::string out;
+  for (int32_t s : samples) out += Le(static_cast<uint32_t>(s), 3);
+  return out;
+}
+
+std::string Signed32(const std::vector<int32_t>& samples) {
+  std::string out;
+  for (int32_t s : samples) out += Le(static_cast<uint32_t>(s), 4);
+  return out;
+}
+
+std::string Float32(const std::vector<float>& samples) {
+  std::string out;
+  for (float s : samples) out += Le(std::bit_cast<uint32_t>(s), 4);
+  return out;
+}
+
+std::string Float64(const std::vector<double>& samples) {
+  std::string out;
+  for (double s : samples) out += Le(std::bit_cast<uint64_t>(s), 8);
   return out;
 }
 

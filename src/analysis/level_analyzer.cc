@@ -134,15 +134,22 @@ void JudgeWindows(const uint16_t* values, size_t count, Tracked tracked, LevelMa
   }
 }
 
+Status ReadError(const WaveFile& file) {
+  return Status::SystemError(Status::Code::kSourceRead, file.ErrorNumber());
+}
+Status SeekError(const WaveFile& file) {
+  return Status::SystemError(Status::Code::kSourceSeek, file.ErrorNumber());
+}
+
 // The smallest and largest of the next `count` values of `file` (after the phase).
-PassStatus ValueBounds(WaveFile& file, bool phaseNormal, uint64_t count, uint16_t& smallest,
-                       uint16_t& largest) {
+Status ValueBounds(WaveFile& file, bool phaseNormal, uint64_t count, uint16_t& smallest,
+                   uint16_t& largest) {
   std::vector<uint16_t> block(kBlock);
   smallest = 0xFFFF;
   largest = 0;
-  while (count > 0 && !file.AtEnd()) {
-    const size_t n = file.ReadLevels(block.data(), count < kBlock ? count : kBlock);
-    if (file.HasError()) return {PassStatus::kSourceRead, file.ErrorNumber()};
+  while (count > 0) {
+    const size_t n = file.ReadValues(block.data(), count < kBlock ? count : kBlock);
+    if (file.HasError()) return ReadError(file);
     if (n == 0) break;
     if (!phaseNormal) InvertPhase(block.data(), n);
     const ValueRange range = RangeOf(block.data(), n);
@@ -157,14 +164,14 @@ PassStatus ValueBounds(WaveFile& file, bool phaseNormal, uint64_t count, uint16_
 // unknown) into `maps`. With `padded`, the first nine windows are filled up with 0x8000 as at
 // the start of the recording; otherwise the first nine values only fill the window and are not
 // judged.
-PassStatus ScanWindows(WaveFile& file, bool phaseNormal, bool padded, uint64_t count,
-                       Tracked tracked, LevelMaps& maps) {
+Status ScanWindows(WaveFile& file, bool phaseNormal, bool padded, uint64_t count, Tracked tracked,
+                   LevelMaps& maps) {
   const size_t block = count >= kBlock ? kBlock : static_cast<size_t>(count);
   std::vector<uint16_t> buffer(kLookback + block, 0x8000);
   size_t unjudged = padded ? 0 : kLookback;
-  while (count > 0 && !file.AtEnd()) {
-    const size_t n = file.ReadLevels(buffer.data() + kLookback, count < block ? count : block);
-    if (file.HasError()) return {PassStatus::kSourceRead, file.ErrorNumber()};
+  while (count > 0) {
+    const size_t n = file.ReadValues(buffer.data() + kLookback, count < block ? count : block);
+    if (file.HasError()) return ReadError(file);
     if (n == 0) break;
     count -= n;
     uint16_t* values = buffer.data() + kLookback;
@@ -194,14 +201,13 @@ WindowStats ComputeWindow(const uint16_t* newest) {
   return {mean, static_cast<int32_t>(squares)};
 }
 
-PassStatus LevelAnalyzer::Analyze(const char* fileName, uint32_t* minDeviation, uint32_t* highLevel,
-                                  uint32_t* lowLevel, bool phaseNormal) {
+Status LevelAnalyzer::Analyze(const char* fileName, uint32_t* minDeviation, uint32_t* highLevel,
+                              uint32_t* lowLevel, bool phaseNormal, const ReadOptions& reading) {
   WaveFile file;
   if (!file.Open(fileName, ModeRead | ModeBinary)) {
-    return {PassStatus::kSourceOpen, file.ErrorNumber()};
+    return Status::SystemError(Status::Code::kSourceOpen, file.ErrorNumber());
   }
-  const WaveHeader& header = file.header();
-  if (!IsSupported(header)) return {PassStatus::kSourceFormat, 0};
+  if (Status chosen = file.ChooseReading(reading); !chosen.ok()) return chosen;
 
   // Every accepted window halves the weight of the level before it, so the levels at the end
   // usually depend on the last few dozen steady windows alone. The recording is taken in
@@ -211,8 +217,7 @@ PassStatus LevelAnalyzer::Analyze(const char* fileName, uint32_t* minDeviation, 
   // known once its map sends every start to one level; the piece that reaches the recording's
   // first value is scanned from the exact start. So every window is judged once at most, and
   // usually only those of the last piece.
-  const uint64_t values = file.CountLevels();
-  const uint64_t frameSize = FrameSize(header);
+  const uint64_t values = file.CountValues();
   LevelMaps toEnd = LevelMaps::Unknown();  // from the level before window `first` to the end
   uint64_t first = values;
   Tracked tracked{true, true};
@@ -224,11 +229,10 @@ PassStatus LevelAnalyzer::Analyze(const char* fileName, uint32_t* minDeviation, 
   for (uint64_t size = uint64_t{1} << 16; tracked.high || tracked.low; size *= 8) {
     if (values == 0 || first <= size + kLookback) {
       // The rest reaches the recording's start (or the length is unknown: all of it).
-      if (!file.Seek(kDataOffset)) return {PassStatus::kSourceSeek, file.ErrorNumber()};
+      if (!file.SeekFrame(0)) return SeekError(file);
       LevelMaps piece = LevelMaps::Start();
       const uint64_t count = values == 0 ? UINT64_MAX : first;
-      const PassStatus status =
-          ScanWindows(file, phaseNormal, /*padded=*/true, count, tracked, piece);
+      const Status status = ScanWindows(file, phaseNormal, /*padded=*/true, count, tracked, piece);
       if (!status.ok()) return status;
       toEnd.After(piece, tracked);
       break;
@@ -236,11 +240,9 @@ PassStatus LevelAnalyzer::Analyze(const char* fileName, uint32_t* minDeviation, 
     // The windows of values first - size .. first - 1; the nine values before them fill the
     // first window.
     first -= size;
-    if (!file.Seek(kDataOffset + static_cast<int64_t>((first - kLookback) * frameSize))) {
-      return {PassStatus::kSourceSeek, file.ErrorNumber()};
-    }
+    if (!file.SeekFrame(first - kLookback)) return SeekError(file);
     LevelMaps piece = LevelMaps::Unknown();
-    const PassStatus status =
+    const Status status =
         ScanWindows(file, phaseNormal, /*padded=*/false, size + kLookback, tracked, piece);
     if (!status.ok()) return status;
     toEnd.After(piece, tracked);
@@ -257,8 +259,8 @@ PassStatus LevelAnalyzer::Analyze(const char* fileName, uint32_t* minDeviation, 
       bounded = true;
       uint16_t smallest = 0;
       uint16_t largest = 0;
-      if (!file.Seek(kDataOffset)) return {PassStatus::kSourceSeek, file.ErrorNumber()};
-      const PassStatus bounds = ValueBounds(file, phaseNormal, first, smallest, largest);
+      if (!file.SeekFrame(0)) return SeekError(file);
+      const Status bounds = ValueBounds(file, phaseNormal, first, smallest, largest);
       if (!bounds.ok()) return bounds;
       const uint32_t top = largest > 0x8000 ? largest - 1u : 0x8000u;
       const uint32_t bottom = smallest < 0x8000 ? smallest : 0x8000u;

@@ -3,7 +3,8 @@
 
 #include <cstdint>
 
-#include "wav/pass_status.h"
+#include "base/status.h"
+#include "wav/wave_format.h"
 
 namespace pulsecut {
 
@@ -33,16 +34,17 @@ class LevelAnalyzer {
   LevelAnalyzer() = default;
   virtual ~LevelAnalyzer() = default;
 
-  // Scans the recording `fileName` and estimates its record levels. Every value, from byte 58
-  // to the end and the last one built from failed reads included, goes through the phase and
-  // then into a window of the ten newest values (the first nine windows padded with 0x8000).
-  // Each steady window whose mean lies more than kMinDeviation from 0x8000 moves the high level
-  // (mean above the centre) or the low level half way towards its mean; both start at 0x8000.
+  // Scans the recording `fileName` and estimates its record levels. Every value that `reading`
+  // gives (classic: from byte 58 to the end, the last one built from failed reads included) goes
+  // through the phase and then into a window of the ten newest values (the first nine windows
+  // padded with 0x8000). Each steady window whose mean lies more than kMinDeviation from 0x8000
+  // moves the high level (mean above the centre) or the low level half way towards its mean; both
+  // start at 0x8000.
   //
   // On success writes kMinDeviation and the two levels to the outputs. Writes nothing when the
-  // file cannot be opened or read (the status says which).
-  PassStatus Analyze(const char* fileName, uint32_t* minDeviation, uint32_t* highLevel,
-                     uint32_t* lowLevel, bool phaseNormal);
+  // file cannot be opened, read or understood (the status says which).
+  Status Analyze(const char* fileName, uint32_t* minDeviation, uint32_t* highLevel,
+                 uint32_t* lowLevel, bool phaseNormal, const ReadOptions& reading = {});
 };
 
 }  // namespace pulsecut

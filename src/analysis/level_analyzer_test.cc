@@ -146,10 +146,9 @@ TEST(WindowTest, IsSteadyEqualsTheSquareRootTest) {
 TEST(AnalyzeTest, WritesNothingWhenTheFileCannotBeOpened) {
   LevelAnalyzer analyzer;
   uint32_t minDeviation = 7, high = 7, low = 7;
-  const PassStatus status =
-      analyzer.Analyze("/nonexistent/in.wav", &minDeviation, &high, &low, true);
-  EXPECT_EQ(status.code, PassStatus::kSourceOpen);
-  EXPECT_EQ(status.errorNumber, ENOENT);
+  const Status status = analyzer.Analyze("/nonexistent/in.wav", &minDeviation, &high, &low, true);
+  EXPECT_EQ(status.code(), Status::Code::kSourceOpen);
+  EXPECT_EQ(status.errorNumber(), ENOENT);
   EXPECT_EQ(minDeviation + high + low, 21u);
 }
 

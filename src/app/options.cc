@@ -35,6 +35,14 @@ ParseResult ParseArguments(int argc, const char* const* argv) {
     }
     if (option == 'v') {
       settings.verbose = true;
+    } else if (option == 's') {
+      settings.reading.standard = true;
+    } else if (option == 'c' && variant == 'l') {
+      settings.reading.channel = ChannelChoice::kFirst;
+    } else if (option == 'c' && variant == 'r') {
+      settings.reading.channel = ChannelChoice::kSecond;
+    } else if (option == 'c' && variant == 'm') {
+      settings.reading.channel = ChannelChoice::kMix;
     } else if (option == 'p' && variant == 'n') {
       settings.phaseNormal = true;
     } else if (option == 'p' && variant == 'r') {

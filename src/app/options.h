@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <string>
 
+#include "wav/wave_format.h"
+
 namespace pulsecut {
 
 inline constexpr uint32_t kDefaultHighLevel = 0xFFFF;
@@ -17,6 +19,7 @@ struct Settings {
   bool phaseNormal = true;
   uint32_t highLevel = kDefaultHighLevel;
   uint32_t lowLevel = kDefaultLowLevel;
+  ReadOptions reading;  // -s and -c
 };
 
 enum class ParseOutcome {
@@ -34,7 +37,8 @@ struct ParseResult {
 // Parses argv[1..argc) without printing or exiting. Fewer than two arguments ask for the usage
 // text. The first two arguments are the file names and are never read as options; from the
 // third on, an argument that starts with '-' or '/' is an option chosen by its second character
-// (and for -p and -t its third), in either case: -v, -pn, -pr, -th<hex>, -tl<hex>, -h and -?.
+// (and for -c, -p and -t its third), in either case: -v, -s, -cl, -cr, -cm, -pn, -pr,
+// -th<hex>, -tl<hex>, -h and -?.
 // Anything else is ignored. Each level is checked against the other one as it is parsed; the
 // first failing check or -h ends the parse.
 ParseResult ParseArguments(int argc, const char* const* argv);

@@ -25,52 +25,27 @@ bool SameFile(const char* a, const char* b) {
          first.st_ino == second.st_ino;
 }
 
-// Reports a failed pass and returns its exit status.
-int ReportPassFailure(const PassStatus& status, const WaveHeader& header, std::FILE* err) {
-  switch (status.code) {
-    case PassStatus::kSourceOpen:
-      ReportSystemError(err, "Source file open", status.errorNumber);
-      return kExitSource;
-    case PassStatus::kSourceFormat:
-      std::fprintf(err, "Source file format: %s\n", FormatProblem(header).c_str());
-      return kExitSource;
-    case PassStatus::kSourceSeek:
-      ReportSystemError(err, "Source file seek", status.errorNumber);
-      return kExitSource;
-    case PassStatus::kSourceRead:
-      ReportSystemError(err, "Source file read", status.errorNumber);
-      return kExitSource;
-    case PassStatus::kDestinationWrite:
-      ReportSystemError(err, "Destination file write", status.errorNumber);
-      return kExitDestination;
-    case PassStatus::kOk:
-      break;
-  }
-  return kExitOk;
+// Reports a failed pass or step and returns its exit status.
+int ReportFailure(const Status& status, std::FILE* err) {
+  std::fprintf(err, "%s\n", status.message().c_str());
+  return status.code() == Status::Code::kDestinationWrite ? kExitDestination : kExitSource;
 }
 
 // Everything about the source that would make a pass fail or harm the recording, found before
-// any pass reads a sample. A source that cannot be opened is left to the conversion step, which
+// any pass reads a frame. A source that cannot be opened is left to the conversion step, which
 // reports it.
 int CheckSource(const Settings& settings, std::FILE* err) {
   WaveFile source;
   if (!source.Open(settings.source.c_str(), ModeRead | ModeBinary)) return kExitOk;
-  // The format fields end at byte 36; a shorter file names no format at all.
-  const int64_t length = source.Length();
-  if (length >= 0 && length < 36 && !source.HasError()) {
-    std::fprintf(err, "Source file format: the file ends inside its header (%lld bytes)\n",
-                 static_cast<long long>(length));
-    return kExitSource;
-  }
-  PassStatus status;
+  Status status;
   if (source.HasError()) {
-    status = {PassStatus::kSourceRead, source.ErrorNumber()};
+    status = Status::SystemError(Status::Code::kSourceRead, source.ErrorNumber());
   } else if (!source.Seek(kDataOffset)) {
-    status = {PassStatus::kSourceSeek, source.ErrorNumber()};
-  } else if (!IsSupported(source.header())) {
-    status = {PassStatus::kSourceFormat, 0};
+    status = Status::SystemError(Status::Code::kSourceSeek, source.ErrorNumber());
+  } else {
+    status = source.ChooseReading(settings.reading);
   }
-  if (!status.ok()) return ReportPassFailure(status, source.header(), err);
+  if (!status.ok()) return ReportFailure(status, err);
   if (SameFile(settings.source.c_str(), settings.destination.c_str())) {
     std::fprintf(err, "Destination file is the source file: %s\n", settings.destination.c_str());
     return kExitDestination;
@@ -111,11 +86,11 @@ int Run(const Settings& settings, std::FILE* out, std::FILE* err) {
     LevelAnalyzer analyzer;
     if (verbose) std::fputs("\nPASS1: Analyzing record level...\n", out);
     uint32_t minDeviation = 0;
-    const PassStatus status = analyzer.Analyze(settings.source.c_str(), &minDeviation, &highLevel,
-                                               &lowLevel, settings.phaseNormal);
+    const Status status = analyzer.Analyze(settings.source.c_str(), &minDeviation, &highLevel,
+                                           &lowLevel, settings.phaseNormal, settings.reading);
     // A source that cannot be opened is reported by the conversion step below.
-    if (!status.ok() && status.code != PassStatus::kSourceOpen) {
-      return ReportPassFailure(status, WaveHeader{}, err);
+    if (!status.ok() && status.code() != Status::Code::kSourceOpen) {
+      return ReportFailure(status, err);
     }
   }
   if (verbose) std::fprintf(out, "Record Level  High 0x%04x   Low 0x%04x\n", highLevel, lowLevel);
@@ -126,8 +101,8 @@ int Run(const Settings& settings, std::FILE* out, std::FILE* err) {
     ReportSystemError(err, "Source file open", source.ErrorNumber());
     return kExitSource;
   }
-  if (!IsSupported(source.header())) {
-    return ReportPassFailure({PassStatus::kSourceFormat, 0}, source.header(), err);
+  if (const Status chosen = source.ChooseReading(settings.reading); !chosen.ok()) {
+    return ReportFailure(chosen, err);
   }
   std::FILE* destination = std::fopen(settings.destination.c_str(), "wb");
   if (destination == nullptr) {
@@ -139,14 +114,15 @@ int Run(const Settings& settings, std::FILE* out, std::FILE* err) {
     std::fprintf(out, "Sample freq %d[Hz]   Channel %d[ch]  Quantize bit %d[bit]  Phase %s\n",
                  static_cast<int>(header.sampleRate), header.channels, header.bitsPerSample,
                  settings.phaseNormal ? "Normal" : "Reverse");
+    if (source.standard()) std::fprintf(out, "%s\n", source.DescribeReading().c_str());
     std::fputs("PASS2: Converting...\n", out);
   }
-  PassStatus status = ConvertToImage(source, destination, trigger, settings.phaseNormal);
+  Status status = ConvertToImage(source, destination, trigger, settings.phaseNormal);
   if (std::fclose(destination) != 0 && status.ok()) {
-    status = {PassStatus::kDestinationWrite, errno};
+    status = Status::SystemError(Status::Code::kDestinationWrite, errno);
   }
   source.Close();
-  if (!status.ok()) return ReportPassFailure(status, source.header(), err);
+  if (!status.ok()) return ReportFailure(status, err);
   if (verbose) std::fputs("Done.\n", out);
   return kExitOk;
 }

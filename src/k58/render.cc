@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "../examples/tape_signal.h"
+#include "wav/wave_writer.h"
 
 namespace pulsecut::k58 {
 
@@ -28,13 +28,13 @@ bool RenderWav(const std::vector<Stretch>& stretches, uint32_t sampleRate, uint1
   // The RIFF length fields hold 32 bits; a longer render keeps its samples but not its length.
   const uint64_t data = samples * bytesPerSample;
   const auto dataLength = static_cast<uint32_t>(data > 0xFFFFFFD0u ? 0xFFFFFFD0u : data);
-  const std::string header = tape_signal::CanonicalHeader(1, bitsPerSample, sampleRate, dataLength);
+  const std::string header = CanonicalHeader(1, bitsPerSample, sampleRate, dataLength);
   if (std::fwrite(header.data(), 1, header.size(), out) != header.size()) return false;
 
   std::string block;
   auto emit = [&](bool high, uint64_t count) {
     for (uint64_t i = 0; i < count; ++i) {
-      tape_signal::AppendFrame(block, high ? levels.high : levels.low, 1, bitsPerSample);
+      AppendFrame(block, high ? levels.high : levels.low, 1, bitsPerSample);
       if (block.size() >= (1u << 16)) {
         if (std::fwrite(block.data(), 1, block.size(), out) != block.size()) return false;
         block.clear();

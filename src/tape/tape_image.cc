@@ -1,11 +1,8 @@
 #include "tape/tape_image.h"
 
-#include <algorithm>
 #include <bit>
 #include <span>
 #include <vector>
-
-#include "tape/pipeline.h"
 
 namespace pulsecut {
 namespace {
@@ -54,14 +51,13 @@ uint64_t GroupMoves(const ChangeMasks& masks, bool toggling, uint64_t& high) {
 // Runs the comparator, starting in `state`, over `values[0, count)` (16-bit values, or the high
 // bytes of values whose low byte is `lowByte`): stores where it changes its output as one mask
 // per group of kGroup values in `moves`, sets `state` to the state after the last value and
-// returns the number of groups. `values` must have room for `count` rounded up to a multiple of
-// kGroup; the padding is overwritten and never changes the output. The cost is a few
-// instructions per group rather than a branch per value.
+// returns the number of groups. `values` must be readable up to `count` rounded up to a
+// multiple of kGroup; what lies beyond `count` is masked off. The cost is a few instructions per
+// group rather than a branch per value.
 template <typename Value>
-size_t FindMoves(const SchmittTrigger& trigger, Value* values, uint8_t lowByte, size_t count,
+size_t FindMoves(const SchmittTrigger& trigger, const Value* values, uint8_t lowByte, size_t count,
                  bool& state, uint64_t* moves) {
   const size_t groups = (count + kGroup - 1) / kGroup;
-  std::fill(values + count, values + groups * kGroup, Value{0});
   const bool toggling = trigger.HasTogglingValues();
   uint64_t high = state ? 1 : 0;
   for (size_t g = 0; g < groups; ++g) {
@@ -71,7 +67,7 @@ size_t FindMoves(const SchmittTrigger& trigger, Value* values, uint8_t lowByte, 
     } else {
       masks = trigger.Masks(values + g * kGroup);
     }
-    if (count - g * kGroup < kGroup) {  // the padding neither rises nor falls
+    if (count - g * kGroup < kGroup) {  // the values beyond `count` neither rise nor fall
       const uint64_t valid = (uint64_t{1} << (count - g * kGroup)) - 1;
       masks.rises &= valid;
       masks.falls &= valid;
@@ -95,88 +91,46 @@ size_t ListChanges(const uint64_t* moves, size_t groups, uint32_t* changes) {
   return found;
 }
 
-void InvertBytes(uint8_t* bytes, size_t count) {
-  for (size_t i = 0; i < count; ++i) bytes[i] = static_cast<uint8_t>(0xFF - bytes[i]);
+// Reading a block and inverting its phase, for each value type.
+size_t ReadBlock(WaveFile& source, uint16_t* values, size_t capacity) {
+  return source.ReadValues(values, capacity);
+}
+size_t ReadBlock(WaveFile& source, uint8_t* highBytes, size_t capacity) {
+  return source.ReadByteValues(highBytes, capacity);
+}
+void Invert(uint16_t* values, size_t count) { InvertPhase(values, count); }
+// 0xFFFF - (b << 8) is ((0xFF - b) << 8) | 0xFF: the byte inverted, the low byte 0xFF.
+void Invert(uint8_t* highBytes, size_t count) {
+  for (size_t i = 0; i < count; ++i) highBytes[i] = static_cast<uint8_t>(0xFF - highBytes[i]);
 }
 
-// One block of the recording on its way from the reading stage to the writing stage.
-struct Block {
-  std::vector<uint16_t> levels;    // the values, for every format but 8-bit mono
-  std::vector<uint8_t> highBytes;  // the values' high bytes, for 8-bit mono
-  std::vector<uint64_t> moves;     // where the values change the output, a mask per group
-  size_t count = 0;                // values read
-  size_t groups = 0;               // groups of moves
-  bool startState = false;         // the output before the block
-  PassStatus status;               // a failed read ends the pass with this block
-};
-
-}  // namespace
-
-PassStatus ConvertToImage(WaveFile& source, std::FILE* destination, const SchmittTrigger& trigger,
-                          bool phaseNormal) {
-  if (!IsSupported(source.header())) return {PassStatus::kSourceFormat, 0};
-  // Buffers no larger than the recording needs: short recordings convert at once.
-  const uint64_t values = source.CountLevels();
-  const size_t block = values == 0 || values >= kBlock
-                           ? kBlock
-                           : static_cast<size_t>((values + kGroup - 1) / kGroup * kGroup);
-  StretchClock clock(source.header().sampleRate);
-  ImageWriter writer(destination, block);
-  writer.WriteHeader();
-  if (!source.Seek(kDataOffset)) return {PassStatus::kSourceSeek, source.ErrorNumber()};
-
-  // 8-bit mono is taken byte by byte as it is stored: its values are the bytes shifted left,
-  // and the comparator can test sixteen of them at a time.
-  const bool bytes = source.header().channels == 1 && source.header().bitsPerSample == 8;
+// The conversion over values of type `Value`: uint16_t for the values themselves, uint8_t for
+// the high bytes of recordings whose values are bytes shifted left by 8 (8-bit mono), which the
+// comparator tests sixteen at a time.
+template <typename Value>
+Status Convert(WaveFile& source, ImageWriter& writer, const StretchClock& clock,
+               const SchmittTrigger& trigger, bool phaseNormal, size_t block) {
   const uint8_t lowByte = phaseNormal ? 0x00 : 0xFF;
-  // Two stages share the work about evenly: reading and comparing on a second thread, listing
-  // the changes and writing the records on this one. A few blocks in flight keep both busy.
-  // Each stage takes the blocks in file order, so the image and the first failure reported
-  // are those of a plain loop over the blocks. A recording of one block needs no thread.
-  constexpr size_t kBlocksInFlight = 3;
-  std::vector<Block> ring(values != 0 && values <= block ? 1 : kBlocksInFlight);
-  for (Block& b : ring) {
-    bytes ? b.highBytes.resize(block) : b.levels.resize(block);
-    b.moves.resize(block / kGroup);
-  }
-
-  bool state = trigger.state();  // the reading stage's comparator output
-  auto read = [&](Block& b) {
-    b.groups = 0;
-    b.status = {};
-    b.count = source.AtEnd() ? 0
-              : bytes        ? source.ReadMono8Levels(b.highBytes.data(), block)
-                             : source.ReadLevels(b.levels.data(), block);
-    if (source.HasError()) {
-      b.status = {PassStatus::kSourceRead, source.ErrorNumber()};
-      return false;
-    }
-    if (b.count == 0) return false;
-    if (!phaseNormal) {
-      // 0xFFFF - (b << 8) is ((0xFF - b) << 8) | 0xFF.
-      bytes ? InvertBytes(b.highBytes.data(), b.count) : InvertPhase(b.levels.data(), b.count);
-    }
-    b.startState = state;
-    b.groups = bytes
-                   ? FindMoves(trigger, b.highBytes.data(), lowByte, b.count, state, b.moves.data())
-                   : FindMoves(trigger, b.levels.data(), lowByte, b.count, state, b.moves.data());
-    return !source.AtEnd();
-  };
-
+  std::vector<Value> values(block);
+  std::vector<uint64_t> moves(block / kGroup);
   std::vector<uint32_t> changes(block);
-  PassStatus status;
+  const std::span<const int64_t> shortTicks = clock.ShortTicks();
+  bool state = trigger.state();  // the comparator's output after the values read so far
   uint64_t base = 0;   // index of the block's first value, counted from the recording's start
   uint64_t start = 0;  // index of the first value of the stretch in progress
-  auto write = [&](Block& b) {
-    if (!b.status.ok()) {
-      status = b.status;
-      return false;
+  for (;;) {
+    const size_t count = ReadBlock(source, values.data(), block);
+    if (source.HasError()) {
+      return Status::SystemError(Status::Code::kSourceRead, source.ErrorNumber());
     }
+    if (count == 0) break;
+    if (!phaseNormal) Invert(values.data(), count);
+    bool stretchState = state;
+    const size_t groups = FindMoves(trigger, values.data(), lowByte, count, state, moves.data());
+
     // Each change ends the stretch before it, the changing value included; the states of the
     // stretches alternate. A short stretch is one record, written through a local cursor.
-    bool stretchState = b.startState;
-    const size_t found = ListChanges(b.moves.data(), b.groups, changes.data());
-    const std::span<const int64_t> shortTicks = clock.ShortTicks();
+    const size_t found = ListChanges(moves.data(), groups, changes.data());
     uint16_t* out = writer.Claim(found);
     for (size_t i = 0; i < found; ++i) {
       const uint64_t end = base + changes[i];
@@ -194,17 +148,35 @@ PassStatus ConvertToImage(WaveFile& source, std::FILE* destination, const Schmit
     }
     writer.Commit(out);
     if (writer.failed()) {
-      status = {PassStatus::kDestinationWrite, writer.errorNumber()};
-      return false;
+      return Status::SystemError(Status::Code::kDestinationWrite, writer.errorNumber());
     }
-    base += b.count;
-    return true;
-  };
-
-  RunPipeline(std::span<Block>(ring), read, write);
-  if (!status.ok()) return status;
-  if (!writer.Flush()) return {PassStatus::kDestinationWrite, writer.errorNumber()};
+    base += count;
+  }
+  if (!writer.Flush()) {
+    return Status::SystemError(Status::Code::kDestinationWrite, writer.errorNumber());
+  }
   return {};
+}
+
+}  // namespace
+
+Status ConvertToImage(WaveFile& source, std::FILE* destination, const SchmittTrigger& trigger,
+                      bool phaseNormal) {
+  if (!source.readable()) return Status::SourceFormat("the passes cannot read this format");
+  // Buffers no larger than the recording needs: short recordings convert at once.
+  const uint64_t values = source.CountValues();
+  const size_t block = values == 0 || values >= kBlock
+                           ? kBlock
+                           : static_cast<size_t>((values + kGroup - 1) / kGroup * kGroup);
+  StretchClock clock(source.header().sampleRate);
+  ImageWriter writer(destination, block);
+  writer.WriteHeader();
+  if (!source.SeekFrame(0)) {
+    return Status::SystemError(Status::Code::kSourceSeek, source.ErrorNumber());
+  }
+  return source.HasByteValues()
+             ? Convert<uint8_t>(source, writer, clock, trigger, phaseNormal, block)
+             : Convert<uint16_t>(source, writer, clock, trigger, phaseNormal, block);
 }
 
 }  // namespace pulsecut

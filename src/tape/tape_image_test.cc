@@ -144,10 +144,10 @@ TEST(ConvertToImageTest, AFailedWriteStopsThePass) {
     std::FILE* full = std::fopen("/dev/full", "wb");
     ASSERT_NE(full, nullptr);
     SchmittTrigger trigger(0xC000, 0x4000);
-    const PassStatus status = ConvertToImage(file, full, trigger, true);
+    const Status status = ConvertToImage(file, full, trigger, true);
     std::fclose(full);
-    EXPECT_EQ(status.code, PassStatus::kDestinationWrite) << data.size() << " bytes";
-    EXPECT_EQ(status.errorNumber, ENOSPC) << data.size() << " bytes";
+    EXPECT_EQ(status.code(), Status::Code::kDestinationWrite) << data.size() << " bytes";
+    EXPECT_EQ(status.errorNumber(), ENOSPC) << data.size() << " bytes";
   }
 }
 
@@ -165,10 +165,10 @@ TEST(ConvertToImageTest, AFailedReadStopsThePassWithItsErrno) {
     const std::string destination = dir.Path("out.k58");
     std::FILE* out = std::fopen(destination.c_str(), "wb");
     SchmittTrigger trigger(0xC000, 0x4000);
-    const PassStatus status = ConvertToImage(file, out, trigger, true);
+    const Status status = ConvertToImage(file, out, trigger, true);
     std::fclose(out);
-    EXPECT_EQ(status.code, PassStatus::kSourceRead) << "failing at " << failAt;
-    EXPECT_EQ(status.errorNumber, EIO) << "failing at " << failAt;
+    EXPECT_EQ(status.code(), Status::Code::kSourceRead) << "failing at " << failAt;
+    EXPECT_EQ(status.errorNumber(), EIO) << "failing at " << failAt;
     const std::string partial = testing::ReadFile(destination);
     EXPECT_EQ(partial, whole.substr(0, partial.size())) << "failing at " << failAt;
   }

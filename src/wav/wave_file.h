@@ -1,5 +1,10 @@
-// Reading a RIFF WAVE recording: the header at the canonical offsets and the sample frames from
-// byte 58 to the end of the file, each turned into one value on a 16-bit scale.
+// Reading a WAVE recording as the passes do: each frame of its data turned into one value.
+//
+// Two readings. The classic one takes the header from the fixed offsets of the canonical 44-byte
+// layout and the frames from byte 58 to the end of the file, 8-bit or 16-bit, the 16-bit samples
+// as stored (unsigned), and ends with one value built from failed reads. The standard one walks
+// the RIFF chunks (see riff_header.h), reads the data chunk's whole frames and nothing else, and
+// takes each encoding's samples onto the value scale with their sign.
 #pragma once
 
 #include <cstddef>
@@ -7,57 +12,23 @@
 #include <string>
 #include <vector>
 
+#include "base/status.h"
 #include "wav/binary_file.h"
+#include "wav/wave_format.h"
 
 namespace pulsecut {
 
-// One sample frame on the scale 0..0xFFFF, centre 0x8000. 8-bit samples are shifted left by 8;
-// 16-bit samples are taken as stored, without sign conversion; a stereo frame is the average
-// (first + second) >> 1 of its two channel values.
-using SampleLevel = uint32_t;
-
-// Both passes read samples from this byte offset on (not from 44, the end of the canonical
-// header): the first 14 bytes after the header are never read.
-inline constexpr int64_t kDataOffset = 58;
-
 // Reverse phase: every value v becomes 0xFFFF - v before the analysis or the comparator
 // sees it.
-void InvertPhase(uint16_t* levels, size_t count);
+void InvertPhase(uint16_t* values, size_t count);
 
-// The header fields at their canonical offsets, with the defaults of a 16-bit stereo 44100 Hz
-// PCM stream. Only `channels`, `bitsPerSample` and `sampleRate` are used.
-struct WaveHeader {
-  uint32_t fmtLength = 16;      // offset 16
-  uint16_t formatTag = 1;       // offset 20
-  uint16_t channels = 2;        // offset 22
-  uint32_t sampleRate = 44100;  // offset 24
-  uint32_t byteRate = 176400;   // offset 28
-  uint16_t blockAlign = 4;      // offset 32
-  uint16_t bitsPerSample = 16;  // offset 34
-  uint32_t dataLength = 0;      // offset 40; does not bound the reading
-};
-
-// Whether the passes can read the format: 1 or 2 channels, 8 or 16 bits, a rate above 0.
-inline bool IsSupported(const WaveHeader& header) {
-  return (header.channels == 1 || header.channels == 2) &&
-         (header.bitsPerSample == 8 || header.bitsPerSample == 16) && header.sampleRate != 0;
-}
-
-// Empty when the passes can read the format (1 or 2 channels, 8 or 16 bits, a rate above 0);
-// otherwise one sentence that names what is unsupported and what is supported.
-std::string FormatProblem(const WaveHeader& header);
-
-// Bytes per sample frame of a supported format.
-inline size_t FrameSize(const WaveHeader& header) {
-  return size_t{header.channels} * (header.bitsPerSample / 8u);
-}
-
-// Decodes one frame from `in`, which offers ReadByte and ReadWord with the end-of-file rules of
-// BinaryFile. These rules decide the value of the frame that a pass reads past the end of the
-// file: 8-bit reads stop at the first failed byte (0xFF, later bytes 0), 16-bit reads count every
-// missing byte as 0xFF.
+// Decodes one classic frame from `in`, which offers ReadByte and ReadWord with the end-of-file
+// rules of BinaryFile. These rules decide the value of the frame that a pass reads past the end
+// of the file: 8-bit reads stop at the first failed byte (0xFF, later bytes 0), 16-bit reads
+// count every missing byte as 0xFF. A stereo frame reads both channels whatever `choice` takes.
 template <typename ByteSource>
-SampleLevel DecodeFrame(ByteSource& in, const WaveHeader& header) {
+SampleLevel DecodeFrame(ByteSource& in, const WaveHeader& header,
+                        ChannelChoice choice = ChannelChoice::kMix) {
   auto channel = [&]() -> uint32_t {
     if (header.bitsPerSample == 8) return uint32_t{in.ReadByte()} << 8;
     if (header.bitsPerSample == 16) return in.ReadWord();
@@ -66,22 +37,26 @@ SampleLevel DecodeFrame(ByteSource& in, const WaveHeader& header) {
   if (header.channels == 2) {
     const uint32_t first = channel();
     const uint32_t second = channel();
+    if (choice == ChannelChoice::kFirst) return first;
+    if (choice == ChannelChoice::kSecond) return second;
     return (first + second) >> 1;
   }
   if (header.channels == 1) return channel();
   return 0;
 }
 
-// The value of the last frame a pass reads: the `count` bytes that remain of the data (fewer
-// than a frame, possibly none) completed by failed reads.
-SampleLevel FinalFrameLevel(const WaveHeader& header, const uint8_t* rest, size_t count);
+// The value of the last frame of a classic pass: the `count` bytes that remain of the data
+// (fewer than a frame, possibly none) completed by failed reads.
+SampleLevel FinalFrameValue(const WaveHeader& header, ChannelChoice choice, const uint8_t* rest,
+                            size_t count);
 
 class WaveFile : public BinaryFile {
  public:
   WaveFile() = default;
   ~WaveFile() override;
 
-  // Resets the header to its defaults; with ModeRead, opens the file and reads the header.
+  // Resets the header to its defaults; with ModeRead, opens the file and reads the header at the
+  // fixed offsets. The classic reading of the mix is in force.
   bool Open(const char* name, int mode) override;
   // Takes over `stream` and reads the header from it.
   bool Attach(std::FILE* stream, int mode) override;
@@ -91,29 +66,64 @@ class WaveFile : public BinaryFile {
   // call. A file too short for a field builds it from failed reads.
   void ReadHeader();
 
-  // Reads one frame byte by byte and returns its value.
+  // Chooses the reading: the standard one with `options.standard`, or when the classic reading
+  // cannot read the header at the fixed offsets; the classic one otherwise. Fails, with the
+  // standard reading's message, when the standard reading is chosen and cannot read the file.
+  // Afterwards header() holds the format in use.
+  Status ChooseReading(const ReadOptions& options);
+
+  // Reads one classic frame byte by byte and returns its value.
   SampleLevel ReadSample();
 
-  // Reads up to `capacity` frames (at least 1) of a supported format into `out` and returns how
-  // many values it stored. When the data ends inside this call, the last value stored is the
-  // frame built from failed reads (as ReadSample would return it) and AtEnd() becomes true. On a
-  // read error it stores the whole frames read and HasError() becomes true. Returns 0 when the
-  // format is unsupported, when already at the end, or on an error before any frame.
-  size_t ReadLevels(uint16_t* out, size_t capacity);
+  // Positions the file at frame `index` of the data (0: its start); a later read gives that
+  // frame's value first. False when the seek fails.
+  bool SeekFrame(uint64_t index);
 
-  // For 8-bit mono, whose every value is a byte shifted left by 8 (the last one, 0xFF00,
-  // included): ReadLevels storing each value v as the byte v >> 8.
-  size_t ReadMono8Levels(uint8_t* out, size_t capacity);
+  // Reads up to `capacity` frames (at least 1) into `out` and returns how many values it stored;
+  // 0 once the data has ended or when nothing can be read. Classic: when the file ends inside
+  // this call, the last value stored is the frame built from failed reads (as ReadSample would
+  // return it) and AtEnd() becomes true. Standard: the whole frames of the data chunk, cut at
+  // the end of the file. On a read error it stores the whole frames read and HasError() becomes
+  // true.
+  size_t ReadValues(uint16_t* out, size_t capacity);
 
-  // How many values a pass over a regular file reads: its whole frames after byte 58 and the
-  // last one built from failed reads. 0 when the length is unknown (not a regular file).
-  uint64_t CountLevels();
+  // For recordings whose every value is a byte shifted left by 8 (HasByteValues): ReadValues
+  // storing each value v as the byte v >> 8.
+  bool HasByteValues() const;
+  size_t ReadByteValues(uint8_t* out, size_t capacity);
+
+  // How many values a pass over a regular file reads. 0 when the length is unknown (not a
+  // regular file).
+  uint64_t CountValues();
+
+  // One line on how the standard reading reads the file (encoding, channel choice, where the
+  // data starts, how many frames).
+  std::string DescribeReading();
 
   const WaveHeader& header() const { return header_; }
+  bool standard() const { return standard_; }
+  Encoding encoding() const { return encoding_; }
+  ChannelChoice channel() const { return channel_; }
+  // Bytes per frame of a readable format.
+  size_t frameSize() const { return size_t{header_.channels} * BytesPerSample(encoding_); }
+  // Whether the reading in force can read the format.
+  bool readable() const { return standard_ || IsSupported(header_); }
 
  private:
+  // The bytes to read for `frames` frames, no more than remain of the data chunk.
+  size_t BytesFor(size_t frames) const;
+  // Books `got` bytes read of `wanted` for the standard reading.
+  void Consumed(size_t got, size_t wanted);
+
   WaveHeader header_;
-  std::vector<uint8_t> bytes_;  // raw frames of ReadLevels
+  bool standard_ = false;
+  Encoding encoding_ = Encoding::kUnsigned16;
+  ChannelChoice channel_ = ChannelChoice::kMix;
+  int64_t dataStart_ = kDataOffset;
+  uint64_t dataSize_ = kToEndOfFile;   // bytes of the data chunk
+  uint64_t remaining_ = kToEndOfFile;  // bytes of the data chunk after the position
+  bool ended_ = false;                 // the standard reading has read its last frame
+  std::vector<uint8_t> bytes_;         // raw frames of ReadValues
 };
 
 }  // namespace pulsecut
