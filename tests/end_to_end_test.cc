@@ -3,6 +3,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <bit>
+#include <cmath>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
@@ -11,6 +14,7 @@
 #include "../examples/tape_signal.h"
 #include "process.h"
 #include "reference.h"
+#include "tape/stretch_clock.h"
 #include "wav_fixture.h"
 
 namespace pulsecut {
@@ -328,6 +332,144 @@ TEST_F(PulsecutTest, TheExampleRecordingIsReproducibleAndConverts) {
   EXPECT_GT(nearLow + nearHigh, records * 9 / 10);
   EXPECT_GT(nearLow, records / 10);
   EXPECT_GT(nearHigh, records / 10);
+}
+
+// The example signal in another encoding, as an audio program would store it: `encode` turns
+// each of the generator's samples (-1..1) into the sample bytes.
+template <typename Encode>
+std::string ExampleData(Encode encode) {
+  const tape_signal::Options options;
+  tape_signal::Generator generator(options);
+  std::string data;
+  for (uint64_t i = 0; i < 3 * uint64_t{options.sampleRate}; ++i) data += encode(generator.Next());
+  return data;
+}
+
+// The edges of an image in samples from its start, each stretch's ticks turned back into the
+// sample count that gives them at `sampleRate`.
+std::vector<uint64_t> EdgesInSamples(const std::string& image, uint32_t sampleRate) {
+  const StretchClock clock(sampleRate);
+  std::vector<uint64_t> edges;
+  uint64_t at = 0;
+  int64_t ticks = 0;
+  for (size_t i = 18; i + 1 < image.size(); i += 2) {
+    ticks += ((image[i] & 0x7F) << 8) | static_cast<uint8_t>(image[i + 1]);
+    const bool continued = i + 3 < image.size() && ((image[i] ^ image[i + 2]) & 0x80) == 0;
+    if (continued) continue;
+    uint64_t samples = 1;
+    while (clock.Ticks(samples) < ticks) ++samples;
+    at += samples;
+    edges.push_back(at);
+    ticks = 0;
+  }
+  return edges;
+}
+
+// The example recording stored as 16-bit, 24-bit, 32-bit and float samples, in layouts with
+// extra chunks, converts with -s to the same edges as the 8-bit original, within one sample.
+TEST_F(PulsecutTest, EveryEncodingOfTheExampleConvertsLikeTheOriginal) {
+  const std::string original = ReadFile(std::string(EXAMPLES_DIR) + "/tape.wav");
+  ASSERT_FALSE(original.empty());
+  Write("original.wav", original);
+  ASSERT_EQ(Run({"original.wav", "original.k58", "-s"}).status, 0);
+  const std::vector<uint64_t> expected = EdgesInSamples(Read("original.k58"), 44100);
+  ASSERT_GT(expected.size(), 1000u);
+
+  auto scaled = [](double v, double full) {
+    const double s = std::floor(v * full + 0.5);
+    return static_cast<int64_t>(std::clamp(s, -full, full - 1));
+  };
+  auto le = [](uint64_t value, int bytes) {
+    std::string out;
+    for (int i = 0; i < bytes; ++i) out += static_cast<char>((value >> (8 * i)) & 0xFF);
+    return out;
+  };
+  struct Case {
+    const char* name;
+    testing::Layout layout;
+    std::string data;
+  };
+  testing::Layout s16, s24, s32, f32, f64;
+  s24.bitsPerSample = 24;
+  s32.bitsPerSample = 32;
+  f32.formatTag = 3;
+  f32.bitsPerSample = 32;
+  f64.formatTag = 3;
+  f64.bitsPerSample = 64;
+  const std::string data16 =
+      ExampleData([&](double v) { return le(static_cast<uint64_t>(scaled(v, 32768)), 2); });
+  testing::Layout list = s16, junk = s16, extensible = s16, after = s16, wide = s16;
+  list.beforeData = {testing::Chunk("LIST", "INFOISFT\x0E\0\0\0Audio editor\0\0")};
+  junk.beforeFmt = {testing::Chunk("JUNK", std::string(28, '\0'))};
+  extensible.extensible = true;
+  after.afterData = {testing::Chunk("id3 ", std::string(77, '\x7F'))};
+  wide.rf64 = true;
+  for (const Case& c : {
+           Case{"16-bit", s16, data16},
+           Case{"24-bit", s24, ExampleData([&](double v) {
+                  return le(static_cast<uint64_t>(scaled(v, 8388608)), 3);
+                })},
+           Case{"32-bit", s32, ExampleData([&](double v) {
+                  return le(static_cast<uint64_t>(scaled(v, 2147483648.0)), 4);
+                })},
+           Case{"32-bit float", f32, ExampleData([&](double v) {
+                  return le(std::bit_cast<uint32_t>(static_cast<float>(v)), 4);
+                })},
+           Case{"64-bit float", f64,
+                ExampleData([&](double v) { return le(std::bit_cast<uint64_t>(v), 8); })},
+           Case{"LIST before data", list, data16},
+           Case{"JUNK before fmt", junk, data16},
+           Case{"extensible", extensible, data16},
+           Case{"chunk after data", after, data16},
+           Case{"RF64", wide, data16},
+       }) {
+    Write("in.wav", testing::StandardWav(c.layout, c.data));
+    const Outcome o = Run({"in.wav", "in.k58", "-s"});
+    ASSERT_EQ(o.status, 0) << c.name << ": " << o.err;
+    const std::vector<uint64_t> edges = EdgesInSamples(Read("in.k58"), 44100);
+    ASSERT_EQ(edges.size(), expected.size()) << c.name;
+    for (size_t i = 0; i < edges.size(); ++i) {
+      ASSERT_LE(std::max(edges[i], expected[i]) - std::min(edges[i], expected[i]), 1u)
+          << c.name << ", edge " << i;
+    }
+  }
+}
+
+TEST_F(PulsecutTest, VerboseStandardReadingSaysHowItReads) {
+  testing::Layout layout;
+  layout.channels = 2;
+  layout.bitsPerSample = 24;
+  layout.beforeData = {testing::Chunk("LIST", "abcd")};
+  Write("in.wav", testing::StandardWav(layout, testing::Signed24({1, 2, 3, 4})));
+  const Outcome o = Run({"in.wav", "out.k58", "-v", "-s", "-cr", "-thc000", "-tl4000"});
+  EXPECT_EQ(o.status, 0);
+  EXPECT_EQ(o.out, std::string(kBanner) +
+                       "Record Level  High 0xc000   Low 0x4000\n"
+                       "Sample freq 44100[Hz]   Channel 2[ch]  Quantize bit 24[bit]  Phase "
+                       "Normal\n"
+                       "Standard reading: 24-bit signed PCM, the second of 2 channels, data from "
+                       "byte 56, 2 frames\n"
+                       "PASS2: Converting...\n"
+                       "Done.\n");
+}
+
+// A stereo recording with one dead channel: the mix halves the swing, -cl takes the live one.
+TEST_F(PulsecutTest, AChannelChoiceTakesTheLiveChannel) {
+  std::vector<uint16_t> frames;
+  for (int i = 0; i < 400; ++i) {
+    frames.push_back((i / 10) % 2 ? 0xE000 : 0x2000);  // the live channel
+    frames.push_back(0x8000);                          // the dead one
+  }
+  Write("in.wav", Wav({2, 16, 44100}, testing::Words(frames)));
+  // Thresholds 0xB000 and 0x5000: the mix swings between 0x5000 and 0xB000 and rises only at
+  // the value built from failed reads (0xFFFF), 401 values after the start.
+  ASSERT_EQ(Run({"in.wav", "mix.k58", "-the000", "-tl2000"}).status, 0);
+  ASSERT_EQ(Run({"in.wav", "left.k58", "-the000", "-tl2000", "-cl"}).status, 0);
+  EXPECT_EQ(Read("mix.k58"), Image({0x03F2}));
+  EXPECT_EQ(Read("left.k58").size(), 18u + 2 * 39);
+  const testing::ReferenceRecording r =
+      testing::ReferenceRead(Path("in.wav"), {false, ChannelChoice::kFirst});
+  EXPECT_EQ(Read("left.k58"), testing::ReferenceConvert(r.values, 44100, 0xE000, 0x2000, true));
 }
 
 }  // namespace

@@ -39,7 +39,9 @@ int64_t StandardSample(const std::string& b, uint64_t at, uint16_t tag, uint16_t
   return static_cast<int64_t>(std::floor(static_cast<double>(s) / scale)) + 0x8000;
 }
 
-ReferenceRecording ReadStandard(const std::string& b, ChannelChoice choice) {
+}  // namespace
+
+ReferenceRecording ReferenceReadStandard(const std::string& b, ChannelChoice choice) {
   ReferenceRecording r;
   const uint64_t size = b.size();
   if (size < 12) return r;
@@ -109,8 +111,6 @@ ReferenceRecording ReadStandard(const std::string& b, ChannelChoice choice) {
   return r;
 }
 
-}  // namespace
-
 ReferenceRecording ReferenceRead(const std::string& path, const ReadOptions& reading) {
   WaveFile file;
   if (!file.Open(path.c_str(), ModeRead | ModeBinary)) return {};
@@ -125,7 +125,7 @@ ReferenceRecording ReferenceRead(const std::string& path, const ReadOptions& rea
   }
   std::ifstream in(path, std::ios::binary);
   const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  return ReadStandard(bytes, reading.channel);
+  return ReferenceReadStandard(bytes, reading.channel);
 }
 
 ReferenceLevels ReferenceAnalyze(const std::vector<uint16_t>& values, bool phaseNormal) {

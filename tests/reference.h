@@ -23,6 +23,9 @@ struct ReferenceRecording {
 // file in memory.
 ReferenceRecording ReferenceRead(const std::string& path, const ReadOptions& reading = {});
 
+// The standard reading of the recording whose bytes are `bytes`.
+ReferenceRecording ReferenceReadStandard(const std::string& bytes, ChannelChoice choice);
+
 struct ReferenceLevels {
   uint32_t high = 0;
   uint32_t low = 0;

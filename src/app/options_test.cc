@@ -70,6 +70,30 @@ TEST(ParseArgumentsTest, GivesTheSettingsOrTheOutcomeOfEachCommandLine) {
   }
 }
 
+TEST(ParseArgumentsTest, ChoosesTheReadingAndTheChannel) {
+  struct Case {
+    std::vector<const char*> options;
+    bool standard;
+    ChannelChoice channel;
+  };
+  using enum ChannelChoice;
+  for (const Case& c : {
+           Case{{}, false, kMix}, Case{{"-s"}, true, kMix}, Case{{"/Standard"}, true, kMix},
+           Case{{"-cl"}, false, kFirst}, Case{{"-CR"}, false, kSecond},
+           Case{{"-cr", "-cleft"}, false, kFirst}, Case{{"-cl", "-cm"}, false, kMix},
+           Case{{"-cl", "-cx", "-c", "-s"}, true, kFirst},  // -cx and -c change nothing
+       }) {
+    std::vector<const char*> args{"in.wav", "out.k58"};
+    args.insert(args.end(), c.options.begin(), c.options.end());
+    const ParseResult r = Parse(args);
+    ASSERT_EQ(r.outcome, ParseOutcome::kRun);
+    EXPECT_EQ(r.settings.reading.standard, c.standard) << args.size();
+    EXPECT_EQ(r.settings.reading.channel, c.channel) << args.size();
+  }
+  // The file names are never options.
+  EXPECT_FALSE(Parse({"-s.wav", "-cl.k58"}).settings.reading.standard);
+}
+
 TEST(ParseHexTest, AccumulatesEveryCharacterWithoutRejectingAny) {
   EXPECT_EQ(ParseHex(""), 0u);
   EXPECT_EQ(ParseHex("7d00"), 0x7D00u);
