@@ -6,8 +6,9 @@
 # Builds the Release binaries, writes a 16-bit stereo and an 8-bit mono recording of the
 # synthetic tape signal (kept in $BENCH_DIR between runs, default /tmp/pulsecut-bench), reads
 # each once so that it is in the page cache, then times in pairs: `cat FILE >/dev/null`, a whole
-# run (PASS1 + PASS2) and a run with -th/-tl (PASS2 only). Prints the medians, MB/s and the
-# ratio of each run to cat.
+# run (PASS1 + PASS2), a run with -th/-tl (PASS2 only) and, for 16-bit stereo, the same run with
+# the standard reading (-s). Prints the medians, MB/s and the ratio of each run to cat; the -s
+# row also gives its ratio to the classic -th/-tl run.
 set -euo pipefail
 size=${1:-1024}
 runs=${2:-5}
@@ -37,26 +38,37 @@ for format in "2 16 stereo16" "1 8 mono8"; do
   [ -f "$wav" ] || "$build/make_recording" "$wav" "$size" "$1" "$2"
   cat "$wav" >/dev/null
   bytes=$(stat -c %s "$wav")
-  cats=() whole=() given=()
+  cats=() whole=() given=() standard=()
   for ((i = 0; i < runs; i++)); do
     cats+=("$(timed cat "$wav")")
     rm -f "$dir/out.k58"
     whole+=("$(timed "$build/pulsecut" "$wav" "$dir/out.k58")")
     rm -f "$dir/out.k58"
     given+=("$(timed "$build/pulsecut" "$wav" "$dir/out.k58" -thc000 -tl4000)")
+    if [ "$2" = 16 ]; then
+      rm -f "$dir/out.k58"
+      standard+=("$(timed "$build/pulsecut" "$wav" "$dir/out.k58" -thc000 -tl4000 -s)")
+    fi
   done
   c=$(printf "%s\n" "${cats[@]}" | median)
-  for mode in cat whole given; do
+  g=$(printf "%s\n" "${given[@]}" | median)
+  modes="cat whole given"
+  [ "$2" = 16 ] && modes="$modes standard"
+  for mode in $modes; do
     case $mode in
       cat) t=$c ;;
       whole) t=$(printf "%s\n" "${whole[@]}" | median) ;;
-      given) t=$(printf "%s\n" "${given[@]}" | median) ;;
+      given) t=$g ;;
+      standard) t=$(printf "%s\n" "${standard[@]}" | median) ;;
     esac
     label=$mode
     [ "$mode" = whole ] && label="PASS1+2"
     [ "$mode" = given ] && label="-th/-tl"
-    awk -v n="$3" -v m="$label" -v t="$t" -v b="$bytes" -v c="$c" \
-      'BEGIN {printf "%-14s %-7s %9.3f %9.0f %7.2f\n", n, m, t / 1e9, b / (t / 1e9) / 1e6, t / c}'
+    [ "$mode" = standard ] && label="-s"
+    awk -v n="$3" -v m="$label" -v t="$t" -v b="$bytes" -v c="$c" -v g="$g" -v s="$mode" \
+      'BEGIN {printf "%-14s %-7s %9.3f %9.0f %7.2f", n, m, t / 1e9, b / (t / 1e9) / 1e6, t / c
+              if (s == "standard") printf "   (%.2f x the classic -th/-tl)", t / g
+              printf "\n"}'
   done
   rm -f "$dir/out.k58"
 done

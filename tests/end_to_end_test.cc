@@ -125,6 +125,24 @@ TEST_F(PulsecutTest, VerboseRunWithGivenLevelsPrintsEveryStep) {
                        "Done.\n");
 }
 
+// One level given is enough to skip the analysis: the other keeps its default.
+TEST_F(PulsecutTest, OneGivenLevelSkipsTheAnalysis) {
+  Write("in.wav", Wav({1, 16, 44100}, testing::Words(std::vector<uint16_t>(10, 0xC000))));
+  struct Case {
+    const char* option;
+    const char* levels;
+  };
+  for (const Case& c :
+       {Case{"-th9000", "High 0x9000   Low 0x0000"}, Case{"-tl7000", "High 0xffff   Low 0x7000"}}) {
+    const Outcome o = Run({"in.wav", "out.k58", "-v", c.option});
+    EXPECT_EQ(o.status, 0);
+    EXPECT_EQ(o.out, std::string(kBanner) + "Record Level  " + c.levels +
+                         "\nSample freq 44100[Hz]   Channel 1[ch]  Quantize bit 16[bit]  Phase "
+                         "Normal\nPASS2: Converting...\nDone.\n")
+        << c.option;
+  }
+}
+
 TEST_F(PulsecutTest, VerboseRunWithoutLevelsAnalysesFirst) {
   // Ten steady samples at 0xC000 move the high level to 0xA000.
   Write("in.wav", Wav({1, 16, 44100}, testing::Words(std::vector<uint16_t>(10, 0xC000))));

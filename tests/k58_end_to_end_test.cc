@@ -1,6 +1,7 @@
 // Runs the real k58 binary on images that the real pulsecut wrote.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <sstream>
@@ -119,6 +120,28 @@ TEST_F(K58Test, LabelsNameEveryInjectedGlitchWithinOneSample) {
   ASSERT_EQ(shortStarts.size(), glitches.size());
   for (size_t i = 0; i < glitches.size(); ++i) {
     EXPECT_NEAR(shortStarts[i], static_cast<double>(glitches[i]) / rate, 1.0 / rate + 1e-6);
+  }
+}
+
+// The bounds given on the command line replace the histogram's: every stretch longer than
+// --longer-than is labelled, whatever the defaults would say.
+TEST_F(K58Test, LabelsTakeTheBoundsGiven) {
+  Write("a.k58", testing::Image({0x0064, 0x8032, 0x0064, 0x8032, 0x0400, 0x8032}));
+  struct Case {
+    std::vector<std::string> bounds;
+    size_t labels;
+  };
+  for (const Case& c : {Case{{"--longer-than", "1000"}, 1}, Case{{"--longer-than", "899"}, 3},
+                        Case{{"--longer-than", "900"}, 1}, Case{{"--shorter-than", "451"}, 3},
+                        Case{{"--shorter-than", "450", "--longer-than", "100000"}, 0}}) {
+    std::vector<std::string> args{"labels", "a.k58", "labels.txt"};
+    args.insert(args.end(), c.bounds.begin(), c.bounds.end());
+    const Outcome o = K58(args);
+    ASSERT_EQ(o.status, 0) << o.err;
+    const std::string labels = Read("labels.txt");
+    EXPECT_EQ(static_cast<size_t>(std::count(labels.begin(), labels.end(), '\n')), c.labels)
+        << c.bounds[1] << "\n"
+        << labels;
   }
 }
 

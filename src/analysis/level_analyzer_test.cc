@@ -77,6 +77,8 @@ INSTANTIATE_TEST_SUITE_P(
         WindowCase{"Centre", Steady(0x8000, 100), true, {0x8000, 0x8000}},
         WindowCase{"AtTheMinimumDeviation", Steady(0x8200, 100), true, {0x8000, 0x8000}},
         WindowCase{"JustBeyondIt", Steady(0x8201, 10), true, {0x8100, 0x8000}},
+        WindowCase{"AtTheMinimumDeviationBelow", Steady(0x7E00, 100), true, {0x8000, 0x8000}},
+        WindowCase{"JustBeyondItBelow", Steady(0x7DFF, 10), true, {0x8000, 0x7EFF}},
         WindowCase{"HighFirstStep", Steady(0xC000, 10), true, {0xA000, 0x8000}},
         WindowCase{"HighSecondStep", Steady(0xC000, 11), true, {0xB000, 0x8000}},
         WindowCase{"HighThirdStep", Steady(0xC000, 12), true, {0xB800, 0x8000}},
@@ -261,6 +263,37 @@ TEST(AnalyzeTest, EqualsTheReferenceOnManyRecordings) {
 // One value a little above the rest, at each place of a group of windows and of its history:
 // the windows around it are steady and move the high level, so a group must never be skipped
 // for missing it.
+// The last value, built from failed reads (0xFF00 for 8-bit mono), completes the tenth window:
+// nine stored values and it make a steady window at 0xFF00.
+TEST(AnalyzeTest, TheValueBuiltFromFailedReadsIsJudged) {
+  testing::TempDir dir;
+  for (const size_t count : {8u, 9u, 10u}) {
+    const Levels levels = Analyze(Wav({1, 8}, testing::Repeat8(0xFF, count)), true, dir);
+    EXPECT_EQ(levels, (Levels{count < 9    ? 0x8000u
+                              : count == 9 ? 0xBF80u
+                                           : 0xDF40u,
+                              0x8000}))
+        << count;
+  }
+}
+
+// A clipped start a little above a long square wave's plateau: the plateau settles the high
+// level one below the start's value only if the bound from the values before the last piece
+// is exact.
+TEST(AnalyzeTest, AStartAboveTheLaterPlateauBoundsTheLevelExactly) {
+  testing::TempDir dir;
+  std::vector<uint16_t> samples(50, 0xF001);
+  while (samples.size() < 700000) {
+    const uint16_t side = (samples.size() / 40) % 2 ? 0x1000 : 0xF000;
+    samples.push_back(side);
+  }
+  const std::string wav = Wav({1, 16}, Words(samples));
+  const Levels levels = Analyze(wav, true, dir);
+  const testing::ReferenceLevels reference = testing::ReferenceAnalyze(dir.Path("in.wav"), true);
+  EXPECT_EQ(levels, (Levels{reference.high, reference.low}));
+  EXPECT_EQ(levels.high, 0xF000u);
+}
+
 TEST(AnalyzeTest, ALoneRaisedValueAnywhereInAGroupCounts) {
   testing::TempDir dir;
   for (size_t place = 0; place < 140; ++place) {

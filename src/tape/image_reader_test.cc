@@ -2,6 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+
+#include "tape/image_writer.h"
 #include "wav_fixture.h"
 
 namespace pulsecut {
@@ -17,6 +22,42 @@ TEST(ParseImageTest, DecodesTheRecordsOfAValidImage) {
   EXPECT_EQ(r.image.records[2].ticks, 32767);
   EXPECT_TRUE(r.image.records[3].high);
   EXPECT_EQ(r.image.records[3].ticks, 32767);
+  EXPECT_FALSE(r.image.oddTrailingByte);
+}
+
+// What the writer writes, the reader reads back: a stretch is its records, 32767 ticks each but
+// the last, all with its state.
+TEST(ImageRoundTripTest, TheReaderReadsWhatTheWriterWrote) {
+  const int64_t stretches[] = {1, 2, 32766, 32767, 32768, 65534, 65535, 65536, 100};
+  char* data = nullptr;
+  size_t size = 0;
+  std::FILE* stream = open_memstream(&data, &size);
+  ImageWriter writer(stream, 64);  // the smallest buffer: it drains many times
+  writer.WriteHeader();
+  bool high = false;
+  for (const int64_t ticks : stretches) {
+    writer.WriteStretch(high, ticks);
+    high = !high;
+  }
+  ASSERT_TRUE(writer.Flush());
+  std::fclose(stream);
+  const ImageReadResult r = ParseImage(std::string(data, size));
+  std::free(data);
+  ASSERT_TRUE(r.ok) << r.error;
+  size_t next = 0;
+  high = false;
+  for (const int64_t ticks : stretches) {
+    int64_t left = ticks;
+    while (left > 0) {
+      ASSERT_LT(next, r.image.records.size());
+      const PulseRecord record = r.image.records[next++];
+      EXPECT_EQ(record.high, high) << ticks;
+      EXPECT_EQ(record.ticks, std::min<int64_t>(left, 32767)) << ticks;
+      left -= record.ticks;
+    }
+    high = !high;
+  }
+  EXPECT_EQ(next, r.image.records.size());
   EXPECT_FALSE(r.image.oddTrailingByte);
 }
 

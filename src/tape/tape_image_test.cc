@@ -100,8 +100,8 @@ TEST(ConvertToImageTest, EqualsTheReferenceOnManyRecordings) {
   }
 }
 
-// Recordings of several blocks go through the reading and the writing stage on two threads;
-// stretches and changes fall on every side of the block boundaries.
+// Recordings of several blocks: stretches and changes fall on every side of the block
+// boundaries.
 TEST(ConvertToImageTest, RecordingsOfManyBlocksEqualTheReference) {
   testing::TempDir dir;
   struct Case {
@@ -128,6 +128,30 @@ TEST(ConvertToImageTest, RecordingsOfManyBlocksEqualTheReference) {
       ASSERT_EQ(image, testing::ReferenceConvert(dir.Path("in.wav"), c.high, c.low, phase))
           << c.format.channels << "ch " << c.format.bitsPerSample << "bit, levels " << std::hex
           << c.high << "/" << c.low << (phase ? " normal" : " reverse");
+    }
+  }
+}
+
+// A block holds 65536 values: recordings one short of it, exactly it and one beyond, with a
+// change on the last value of the block, the first of the next, and on both.
+TEST(ConvertToImageTest, ChangesAtTheBlockBoundaryCount) {
+  testing::TempDir dir;
+  constexpr size_t kBlock = 65536;
+  for (const Format format : {Format{1, 8}, Format{1, 16}}) {
+    for (const size_t frames : {kBlock - 2, kBlock - 1, kBlock, kBlock + 1}) {
+      for (const size_t at : {kBlock - 2, kBlock - 1, kBlock}) {
+        // Low, a high pulse of two frames starting at `at` when it fits, low again.
+        std::string data;
+        for (size_t i = 0; i < frames; ++i) {
+          const bool high = i >= at && i < at + 2;
+          data += format.bitsPerSample == 8
+                      ? std::string(1, high ? '\xF0' : '\x10')
+                      : testing::Words({high ? uint16_t{0xF000} : uint16_t{0x1000}});
+        }
+        const std::string image = Convert(Wav(format, data), 0xC000, 0x4000, true, dir);
+        ASSERT_EQ(image, testing::ReferenceConvert(dir.Path("in.wav"), 0xC000, 0x4000, true))
+            << format.bitsPerSample << " bits, " << frames << " frames, pulse at " << at;
+      }
     }
   }
 }
