@@ -8,17 +8,16 @@
 #include "k58/image_diff.h"
 #include "k58/render.h"
 #include "k58/stretches.h"
+#include "tape/image_format.h"
 #include "tape/image_reader.h"
 
 namespace pulsecut::k58 {
 namespace {
 
-int64_t Micros(int64_t ticks) { return ticks * 9; }
-double Seconds(int64_t ticks) { return static_cast<double>(ticks) * 9e-6; }
 
 // h:mm:ss.mmm of a duration in ticks, rounded to the millisecond.
 std::string Clock(int64_t ticks) {
-  const int64_t ms = (Micros(ticks) + 500) / 1000;
+  const int64_t ms = (TicksToMicroseconds(ticks) + 500) / 1000;
   char text[64];
   std::snprintf(text, sizeof text, "%lld:%02lld:%02lld.%03lld",
                 static_cast<long long>(ms / 3600000), static_cast<long long>(ms / 60000 % 60),
@@ -83,7 +82,7 @@ std::string JsonList(const std::vector<uint64_t>& values) {
   return s + "]";
 }
 
-std::string JsonMicros(int64_t ticks) { return ticks < 0 ? "null" : std::to_string(Micros(ticks)); }
+std::string JsonMicros(int64_t ticks) { return ticks < 0 ? "null" : std::to_string(TicksToMicroseconds(ticks)); }
 
 int Info(const Options& o, std::FILE* out, std::FILE* err) {
   ImageContents image;
@@ -106,7 +105,7 @@ int Info(const Options& o, std::FILE* out, std::FILE* err) {
                  "\"odd_trailing_byte\":%s,\"histogram\":{\"bin_us\":%lld,\"high\":%s,"
                  "\"low\":%s,\"high_overflow\":%llu,\"low_overflow\":%llu}}\n",
                  o.files[0].c_str(), image.records.size(), continuations, high.count, low.count,
-                 Seconds(total), Clock(total).c_str(), JsonMicros(high.shortest).c_str(),
+                 TicksToSeconds(total), Clock(total).c_str(), JsonMicros(high.shortest).c_str(),
                  JsonMicros(low.shortest).c_str(), JsonMicros(high.longest).c_str(),
                  JsonMicros(low.longest).c_str(), rate ? std::to_string(*rate).c_str() : "null",
                  image.oddTrailingByte ? "true" : "false",
@@ -120,14 +119,14 @@ int Info(const Options& o, std::FILE* out, std::FILE* err) {
   std::fprintf(out, "records       %zu (%zu of them 32767-tick continuations)\n",
                image.records.size(), continuations);
   std::fprintf(out, "stretches     %zu high, %zu low\n", high.count, low.count);
-  std::fprintf(out, "duration      %.6f s (%s)\n", Seconds(total), Clock(total).c_str());
+  std::fprintf(out, "duration      %.6f s (%s)\n", TicksToSeconds(total), Clock(total).c_str());
   for (const auto& [name, e] : {std::pair{"high", high}, std::pair{"low", low}}) {
     if (e.count == 0) {
       std::fprintf(out, "%-13s none\n", name);
     } else {
       std::fprintf(out, "%-13s shortest %lld us, longest %lld us\n", name,
-                   static_cast<long long>(Micros(e.shortest)),
-                   static_cast<long long>(Micros(e.longest)));
+                   static_cast<long long>(TicksToMicroseconds(e.shortest)),
+                   static_cast<long long>(TicksToMicroseconds(e.longest)));
     }
   }
   if (rate) {
@@ -165,23 +164,23 @@ int Diff(const Options& o, std::FILE* out, std::FILE* err) {
   ImageContents b;
   if (!Load(o.files[0], a, err) || !Load(o.files[1], b, err)) return kExitImage;
   // The tolerance in whole ticks, rounded down: an edge is off by a whole number of ticks.
-  const int64_t tolerance = o.toleranceMicroseconds / 9;
+  const int64_t tolerance = o.toleranceMicroseconds / kMicrosecondsPerTick;
   const DiffResult r =
       DiffEdges(Edges(ToStretches(a.records)), Edges(ToStretches(b.records)), tolerance);
   std::fprintf(out, "A %s: %zu edges\nB %s: %zu edges\n", o.files[0].c_str(), r.edgesA,
                o.files[1].c_str(), r.edgesB);
   std::fprintf(out, "matched       %zu, largest deviation %lld us\n", r.matched,
-               static_cast<long long>(Micros(r.largestDeviationTicks)));
+               static_cast<long long>(TicksToMicroseconds(r.largestDeviationTicks)));
   std::fprintf(out, "only in A     %zu\nonly in B     %zu\n", r.onlyA, r.onlyB);
   if (r.firstDisagreementA) {
     std::fprintf(out, "first disagreement: an edge only in A, record %zu at %.6f s\n",
-                 r.firstDisagreementA->record, Seconds(r.firstDisagreementA->time));
+                 r.firstDisagreementA->record, TicksToSeconds(r.firstDisagreementA->time));
   } else if (r.firstDisagreementB) {
     std::fprintf(out, "first disagreement: an edge only in B, record %zu at %.6f s\n",
-                 r.firstDisagreementB->record, Seconds(r.firstDisagreementB->time));
+                 r.firstDisagreementB->record, TicksToSeconds(r.firstDisagreementB->time));
   }
   std::fprintf(out, "%s within %lld us\n", r.Agree() ? "agree" : "differ",
-               static_cast<long long>(Micros(tolerance)));
+               static_cast<long long>(TicksToMicroseconds(tolerance)));
   return r.Agree() ? kExitOk : kExitImage;
 }
 
@@ -211,10 +210,10 @@ int Labels(const Options& o, std::FILE* out, std::FILE* err) {
   uint64_t sample = 0;
   for (size_t i = 0; i < stretches.size(); ++i) {
     const Stretch& s = stretches[i];
-    const double start = exact ? static_cast<double>(sample) / *rate : Seconds(s.start);
-    const double length = exact ? static_cast<double>(*counts[i]) / *rate : Seconds(s.ticks);
+    const double start = exact ? static_cast<double>(sample) / *rate : TicksToSeconds(s.start);
+    const double length = exact ? static_cast<double>(*counts[i]) / *rate : TicksToSeconds(s.ticks);
     if (exact) sample += *counts[i];
-    const int64_t us = Micros(s.ticks);
+    const int64_t us = TicksToMicroseconds(s.ticks);
     const char* kind = us < bounds.shorterThanMicroseconds  ? "short"
                        : us > bounds.longerThanMicroseconds ? "long"
                                                             : nullptr;

@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "tape/image_format.h"
 #include "wav/wave_writer.h"
 
 namespace pulsecut::k58 {
@@ -9,7 +10,7 @@ namespace pulsecut::k58 {
 uint64_t EdgeSample(int64_t ticks, uint32_t sampleRate) {
   // samples = microseconds * rate / 10^6, rounded, without overflow: split the microseconds
   // into whole seconds and the rest.
-  const auto micros = static_cast<uint64_t>(ticks) * 9;
+  const auto micros = static_cast<uint64_t>(TicksToMicroseconds(ticks));
   const uint64_t seconds = micros / 1000000;
   const uint64_t rest = micros % 1000000;
   return seconds * sampleRate + (rest * sampleRate + 500000) / 1000000;

@@ -29,8 +29,6 @@ int64_t TotalTicks(const std::vector<Stretch>& stretches) {
 
 namespace {
 
-int64_t Microseconds(int64_t ticks) { return ticks * 9; }
-
 // The smallest round width (1, 2 or 5 times a power of ten microseconds, at least 9) that
 // covers `span` microseconds in no more than `bins` bins.
 int64_t RoundWidth(int64_t span, int64_t bins) {
@@ -49,7 +47,7 @@ Histogram MakeHistogram(const std::vector<Stretch>& stretches) {
   if (stretches.empty()) return h;
   std::vector<int64_t> durations;
   durations.reserve(stretches.size());
-  for (const Stretch& s : stretches) durations.push_back(Microseconds(s.ticks));
+  for (const Stretch& s : stretches) durations.push_back(TicksToMicroseconds(s.ticks));
   const size_t at = durations.size() * 99 / 100;
   std::nth_element(durations.begin(), durations.begin() + static_cast<std::ptrdiff_t>(at),
                    durations.end());
@@ -59,7 +57,7 @@ Histogram MakeHistogram(const std::vector<Stretch>& stretches) {
   h.high.assign(bins, 0);
   h.low.assign(bins, 0);
   for (const Stretch& s : stretches) {
-    const auto bin = static_cast<size_t>(Microseconds(s.ticks) / h.binMicroseconds);
+    const auto bin = static_cast<size_t>(TicksToMicroseconds(s.ticks) / h.binMicroseconds);
     if (bin < bins) {
       ++(s.high ? h.high : h.low)[bin];
     } else {

@@ -10,8 +10,6 @@
 
 namespace pulsecut::k58 {
 
-inline constexpr double kMicrosecondsPerTick = 9.0;
-
 // One high or low stretch: neighbouring records with the same state (a stretch longer than
 // 32767 ticks is written as several) are one stretch.
 struct Stretch {

@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "tape/image_writer.h"
+#include "tape/image_format.h"
 
 namespace pulsecut {
 
@@ -13,14 +13,14 @@ ImageReadResult ParseImage(const std::string& bytes) {
   const std::string magic(kImageMagic);
   if (bytes.size() < kImageHeaderSize) {
     result.error = "too short for an image header (" + std::to_string(bytes.size()) +
-                   " bytes, the header alone is 18)";
+                   " bytes, the header alone is " + std::to_string(kImageHeaderSize) + ")";
     return result;
   }
   if (bytes.compare(0, magic.size(), magic) != 0) {
     result.error = "not a K58 tape image (it does not start with \"" + magic + "\")";
     return result;
   }
-  if (bytes[16] != 0 || bytes[17] != 0) {
+  if (bytes[kImageMagicSize] != 0 || bytes[kImageMagicSize + 1] != 0) {
     result.error = "not a K58 tape image (bytes 16 and 17 after the magic are not zero)";
     return result;
   }
@@ -30,7 +30,8 @@ ImageReadResult ParseImage(const std::string& bytes) {
     const auto high = static_cast<uint8_t>(bytes[kImageHeaderSize + 2 * i]);
     const auto low = static_cast<uint8_t>(bytes[kImageHeaderSize + 2 * i + 1]);
     result.image.records.push_back(
-        {(high & 0x80) != 0, static_cast<uint16_t>(((high & 0x7F) << 8) | low)});
+        {(high & (kHighBit >> 8)) != 0,
+         static_cast<uint16_t>(((high << 8) | low) & kMaxRecordTicks)});
   }
   result.image.oddTrailingByte = (bytes.size() - kImageHeaderSize) % 2 != 0;
   result.ok = true;

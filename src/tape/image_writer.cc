@@ -10,8 +10,8 @@ ImageWriter::ImageWriter(std::FILE* destination, size_t capacity)
 void ImageWriter::WriteHeader() {
   // The 18 header bytes are nine words: the magic's byte pairs and the two zero bytes.
   for (size_t i = 0; i < kImageHeaderSize; i += 2) {
-    const auto high = static_cast<uint8_t>(i < 16 ? kImageMagic[i] : 0);
-    const auto low = static_cast<uint8_t>(i < 16 ? kImageMagic[i + 1] : 0);
+    const auto high = static_cast<uint8_t>(i < kImageMagicSize ? kImageMagic[i] : 0);
+    const auto low = static_cast<uint8_t>(i < kImageMagicSize ? kImageMagic[i + 1] : 0);
     if (used_ == buffer_.size()) Drain();
     buffer_[used_++] = InFileOrder(static_cast<uint16_t>((high << 8) | low));
   }

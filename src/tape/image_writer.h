@@ -1,8 +1,4 @@
-// The K58 tape image format and a buffered writer for it.
-//
-// An image is the 16 ASCII bytes "RQ5 TAPE IMAGE 0", two bytes 0x00, then 2-byte big-endian
-// records to the end of the file: bit 15 is the state of a stretch (1 high, 0 low), bits 14-0
-// its duration in 9-microsecond ticks, 1 to 32767. There is no end marker, count or checksum.
+// A buffered writer of K58 tape images (the format: image_format.h).
 #pragma once
 
 #include <bit>
@@ -11,11 +7,10 @@
 #include <cstdio>
 #include <vector>
 
+#include "tape/image_format.h"
+
 namespace pulsecut {
 
-inline constexpr char kImageMagic[] = "RQ5 TAPE IMAGE 0";  // written without the terminating 0
-inline constexpr size_t kImageHeaderSize = 18;
-inline constexpr int64_t kMaxRecordTicks = 32767;
 
 // Writes an image to a stream it does not own. Bytes are collected in a buffer and written in
 // blocks; every write is checked, and the first failure is kept (later output is dropped).
@@ -45,7 +40,7 @@ class ImageWriter {
   void Commit(uint16_t* end) { used_ = static_cast<size_t>(end - buffer_.data()); }
   // The word of a record of 1..32767 ticks, as it goes into the claimed room.
   static uint16_t Record(bool high, uint32_t ticks) {
-    return InFileOrder(static_cast<uint16_t>((high ? 0x8000u : 0u) | ticks));
+    return InFileOrder(static_cast<uint16_t>((high ? kHighBit : 0u) | ticks));
   }
 
   // Hands the buffered bytes to the stream and flushes it. Returns false once any write failed.

@@ -19,8 +19,10 @@ double AddRepeatedly(double time, double period, uint64_t count) {
   // tie goes the same way. So once two additions in a row, both inside the binade, add the same
   // d, every later one does until the sum nears the binade's end: those are taken at once, as
   // one exact multiplication and addition, and the few near the end one by one again.
-  double previous = -1.0;  // the increment of the last addition, -1 when it does not count
-  int binade = 0;          // the binade the last addition stayed in
+  // The increment of the last addition, -1 when it does not count. An addition counts when it
+  // stays inside a binade; two counted additions in a row stay inside the same one, since each
+  // starts where the one before ended.
+  double previous = -1.0;
   while (count > 0) {
     const double before = time;
     time += period;
@@ -30,9 +32,8 @@ double AddRepeatedly(double time, double period, uint64_t count) {
       continue;
     }
     const double step = time - before;  // exact: both are multiples of u within the binade
-    if (step != previous || std::ilogb(time) != binade) {
+    if (step != previous) {
       previous = step;
-      binade = std::ilogb(time);
       continue;
     }
     if (step == 0.0) return time;  // the sum no longer grows

@@ -5,10 +5,10 @@
 #include <span>
 #include <vector>
 
+#include "tape/image_format.h"
+
 namespace pulsecut {
 
-// The image's unit of time, 9 microseconds.
-inline constexpr double kTicksPerSecond = 111111.11111111111;
 
 // The duration in ticks of a stretch of `samples` samples, exactly as the sample-by-sample
 // timing gives it: the stretch's time is the double sum period + period + ... (one addition per
