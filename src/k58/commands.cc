@@ -142,7 +142,7 @@ int Info(const Options& o, std::FILE* out, std::FILE* err) {
   return kExitOk;
 }
 
-int Wav(const Options& o, std::FILE* err) {
+int Wav(const Options& o, std::FILE* /*out*/, std::FILE* err) {
   ImageContents image;
   if (!Load(o.files[0], image, err)) return kExitImage;
   std::FILE* out = std::fopen(o.files[1].c_str(), "wb");
@@ -236,20 +236,48 @@ int Labels(const Options& o, std::FILE* out, std::FILE* err) {
 
 }  // namespace
 
+std::span<const SubcommandSpec> Subcommands() {
+  static constexpr SubcommandSpec kTable[] = {
+      {"info", Subcommand::kInfo, 1, kJsonOption,
+       "  info IMAGE [--json]                 what the image holds\n",
+       "Usage: k58 info IMAGE [--json]\n"
+             "Checks a K58 tape image and prints its records, stretches, duration, the\n"
+             "shortest and longest stretch of each state, the 32767-tick continuation records,\n"
+             "the recording's sample rate when the durations reveal it, and a histogram of\n"
+             "stretch durations per state. --json prints the same facts as one JSON object.\n",
+       Info},
+      {"wav", Subcommand::kWav, 2, kRenderRateOption | kBitsOption,
+       "  wav IMAGE OUT.wav [--rate] [--bits] render it as a square-wave WAV\n",
+       "Usage: k58 wav IMAGE OUT.wav [--rate HZ] [--bits 8|16]\n"
+             "Renders the image as a square-wave mono PCM WAV (default 44100 Hz, 8-bit), edges\n"
+             "placed by the image's running time so that a long tape does not drift. pulsecut\n"
+             "converts the render back (16-bit samples are stored as pulsecut reads them,\n"
+             "unsigned, so as signed audio they play inverted).\n",
+       Wav},
+      {"diff", Subcommand::kDiff, 2, kToleranceOption,
+       "  diff A B [--tolerance US]           compare two images edge by edge\n",
+       "Usage: k58 diff A B [--tolerance US]\n"
+             "Compares two images edge by edge: edges matched within the tolerance (default 45\n"
+             "microseconds, five ticks), edges only in A or only in B, the largest deviation and\n"
+             "the first disagreement. Exit status 0 when the images agree, 1 when they differ.\n",
+       Diff},
+      {"labels", Subcommand::kLabels, 2, kBoundsOption | kRecordingRateOption,
+       "  labels IMAGE OUT.txt [...]          Audacity labels for odd stretches\n",
+       "Usage: k58 labels IMAGE OUT.txt [--shorter-than US] [--longer-than US] [--rate HZ]\n"
+             "Writes an Audacity label file (start and end in seconds, a label) for every\n"
+             "stretch shorter or longer than the bounds: by default shorter than half the\n"
+             "shortest peak of the duration histogram (runt pulses) or longer than twice the\n"
+             "longest (dropouts, silences). Times count from the image's start; with the\n"
+             "recording's sample rate (--rate, or inferred from the durations) each stretch's\n"
+             "samples are recovered exactly and the times are the recording's own.\n",
+       Labels},
+  };
+  return kTable;
+}
+
 int RunSubcommand(const Options& o, std::FILE* out, std::FILE* err) {
-  switch (o.subcommand) {
-    case Subcommand::kInfo:
-      return Info(o, out, err);
-    case Subcommand::kWav:
-      return Wav(o, err);
-    case Subcommand::kDiff:
-      return Diff(o, out, err);
-    case Subcommand::kLabels:
-      return Labels(o, out, err);
-    case Subcommand::kNone:
-      break;
-  }
-  return kExitArguments;
+  const SubcommandSpec* spec = FindSubcommand(o.subcommand);
+  return spec == nullptr ? kExitArguments : spec->run(o, out, err);
 }
 
 }  // namespace pulsecut::k58

@@ -2,13 +2,25 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
 namespace pulsecut::k58 {
 
 enum class Subcommand { kNone, kInfo, kWav, kDiff, kLabels };
+
+// The options a subcommand takes, as flags.
+enum OptionFlag : unsigned {
+  kJsonOption = 1u << 0,           // info --json
+  kRenderRateOption = 1u << 1,     // wav --rate
+  kBitsOption = 1u << 2,           // wav --bits
+  kToleranceOption = 1u << 3,      // diff --tolerance
+  kBoundsOption = 1u << 4,         // labels --shorter-than, --longer-than
+  kRecordingRateOption = 1u << 5,  // labels --rate
+};
 
 struct Options {
   Subcommand subcommand = Subcommand::kNone;
@@ -28,6 +40,24 @@ struct ParsedOptions {
   std::string error;  // one line when !ok
   Options options;
 };
+
+// One subcommand: its name, how many files it takes, its options, its usage and the function
+// that runs it (reports to `out`, errors to `err`, returns the exit status).
+struct SubcommandSpec {
+  const char* name;
+  Subcommand subcommand;
+  size_t files;
+  unsigned options;     // OptionFlag bits
+  const char* summary;  // its line in the tool's usage text
+  const char* usage;    // its own usage text
+  int (*run)(const Options& options, std::FILE* out, std::FILE* err);
+};
+
+// The table of subcommands, in the order the usage text lists them (defined with their
+// handlers, in commands.cc).
+std::span<const SubcommandSpec> Subcommands();
+// The entry of `subcommand`, or null for kNone.
+const SubcommandSpec* FindSubcommand(Subcommand subcommand);
 
 // Parses argv[1..argc) without printing or exiting: `k58 SUBCOMMAND [options] FILES`, or
 // `k58 --help` / `k58 SUBCOMMAND --help`. Options may come before, between or after the files.
