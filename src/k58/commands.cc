@@ -14,7 +14,6 @@
 namespace pulsecut::k58 {
 namespace {
 
-
 // h:mm:ss.mmm of a duration in ticks, rounded to the millisecond.
 std::string Clock(int64_t ticks) {
   const int64_t ms = (TicksToMicroseconds(ticks) + 500) / 1000;
@@ -82,7 +81,9 @@ std::string JsonList(const std::vector<uint64_t>& values) {
   return s + "]";
 }
 
-std::string JsonMicros(int64_t ticks) { return ticks < 0 ? "null" : std::to_string(TicksToMicroseconds(ticks)); }
+std::string JsonMicros(int64_t ticks) {
+  return ticks < 0 ? "null" : std::to_string(TicksToMicroseconds(ticks));
+}
 
 int Info(const Options& o, std::FILE* out, std::FILE* err) {
   ImageContents image;
@@ -241,35 +242,35 @@ std::span<const SubcommandSpec> Subcommands() {
       {"info", Subcommand::kInfo, 1, kJsonOption,
        "  info IMAGE [--json]                 what the image holds\n",
        "Usage: k58 info IMAGE [--json]\n"
-             "Checks a K58 tape image and prints its records, stretches, duration, the\n"
-             "shortest and longest stretch of each state, the 32767-tick continuation records,\n"
-             "the recording's sample rate when the durations reveal it, and a histogram of\n"
-             "stretch durations per state. --json prints the same facts as one JSON object.\n",
+       "Checks a K58 tape image and prints its records, stretches, duration, the\n"
+       "shortest and longest stretch of each state, the 32767-tick continuation records,\n"
+       "the recording's sample rate when the durations reveal it, and a histogram of\n"
+       "stretch durations per state. --json prints the same facts as one JSON object.\n",
        Info},
       {"wav", Subcommand::kWav, 2, kRenderRateOption | kBitsOption,
        "  wav IMAGE OUT.wav [--rate] [--bits] render it as a square-wave WAV\n",
        "Usage: k58 wav IMAGE OUT.wav [--rate HZ] [--bits 8|16]\n"
-             "Renders the image as a square-wave mono PCM WAV (default 44100 Hz, 8-bit), edges\n"
-             "placed by the image's running time so that a long tape does not drift. pulsecut\n"
-             "converts the render back (16-bit samples are stored as pulsecut reads them,\n"
-             "unsigned, so as signed audio they play inverted).\n",
+       "Renders the image as a square-wave mono PCM WAV (default 44100 Hz, 8-bit), edges\n"
+       "placed by the image's running time so that a long tape does not drift. pulsecut\n"
+       "converts the render back (16-bit samples are stored as pulsecut reads them,\n"
+       "unsigned, so as signed audio they play inverted).\n",
        Wav},
       {"diff", Subcommand::kDiff, 2, kToleranceOption,
        "  diff A B [--tolerance US]           compare two images edge by edge\n",
        "Usage: k58 diff A B [--tolerance US]\n"
-             "Compares two images edge by edge: edges matched within the tolerance (default 45\n"
-             "microseconds, five ticks), edges only in A or only in B, the largest deviation and\n"
-             "the first disagreement. Exit status 0 when the images agree, 1 when they differ.\n",
+       "Compares two images edge by edge: edges matched within the tolerance (default 45\n"
+       "microseconds, five ticks), edges only in A or only in B, the largest deviation and\n"
+       "the first disagreement. Exit status 0 when the images agree, 1 when they differ.\n",
        Diff},
       {"labels", Subcommand::kLabels, 2, kBoundsOption | kRecordingRateOption,
        "  labels IMAGE OUT.txt [...]          Audacity labels for odd stretches\n",
        "Usage: k58 labels IMAGE OUT.txt [--shorter-than US] [--longer-than US] [--rate HZ]\n"
-             "Writes an Audacity label file (start and end in seconds, a label) for every\n"
-             "stretch shorter or longer than the bounds: by default shorter than half the\n"
-             "shortest peak of the duration histogram (runt pulses) or longer than twice the\n"
-             "longest (dropouts, silences). Times count from the image's start; with the\n"
-             "recording's sample rate (--rate, or inferred from the durations) each stretch's\n"
-             "samples are recovered exactly and the times are the recording's own.\n",
+       "Writes an Audacity label file (start and end in seconds, a label) for every\n"
+       "stretch shorter or longer than the bounds: by default shorter than half the\n"
+       "shortest peak of the duration histogram (runt pulses) or longer than twice the\n"
+       "longest (dropouts, silences). Times count from the image's start; with the\n"
+       "recording's sample rate (--rate, or inferred from the durations) each stretch's\n"
+       "samples are recovered exactly and the times are the recording's own.\n",
        Labels},
   };
   return kTable;

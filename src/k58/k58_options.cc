@@ -39,7 +39,8 @@ bool SetNumber(const std::string& value, int64_t low, int64_t high, Store store)
 }
 
 constexpr OptionSpec kOptions[] = {
-    {"--json", kJsonOption, false, "", [](Options& o, const std::string&) { return o.json = true; }},
+    {"--json", kJsonOption, false, "",
+     [](Options& o, const std::string&) { return o.json = true; }},
     {"--rate", kRenderRateOption, true, "--rate needs a sample rate from 1 to 1000000 Hz",
      [](Options& o, const std::string& v) {
        return SetNumber(v, 1, kMaxRate, [&](int64_t n) { o.rate = static_cast<uint32_t>(n); });

@@ -29,9 +29,8 @@ ImageReadResult ParseImage(const std::string& bytes) {
   for (size_t i = 0; i < records; ++i) {
     const auto high = static_cast<uint8_t>(bytes[kImageHeaderSize + 2 * i]);
     const auto low = static_cast<uint8_t>(bytes[kImageHeaderSize + 2 * i + 1]);
-    result.image.records.push_back(
-        {(high & (kHighBit >> 8)) != 0,
-         static_cast<uint16_t>(((high << 8) | low) & kMaxRecordTicks)});
+    result.image.records.push_back({(high & (kHighBit >> 8)) != 0,
+                                    static_cast<uint16_t>(((high << 8) | low) & kMaxRecordTicks)});
   }
   result.image.oddTrailingByte = (bytes.size() - kImageHeaderSize) % 2 != 0;
   result.ok = true;

@@ -11,7 +11,6 @@
 
 namespace pulsecut {
 
-
 // Writes an image to a stream it does not own. Bytes are collected in a buffer and written in
 // blocks; every write is checked, and the first failure is kept (later output is dropped).
 class ImageWriter {

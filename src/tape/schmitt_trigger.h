@@ -20,8 +20,8 @@ class SchmittTrigger {
   // Places the thresholds half way between the centre 0x8000 and the record levels, in unsigned
   // 32-bit arithmetic: upper = ((high - 0x8000) >> 1) + 0x8000 and
   // lower = 0x8000 - ((0x8000 - low) >> 1). The subtractions wrap on purpose: a high level below
-  // the centre puts `upper` beyond every sample (the output never turns high), a low level above
-  // it puts `lower` beyond every sample (a high output falls at the next value). Starts low.
+  // the centre puts `upper` beyond every value (the output never turns high), a low level above
+  // it puts `lower` beyond every value (a high output falls at the next value). Starts low.
   SchmittTrigger(uint32_t highLevel, uint32_t lowLevel);
   virtual ~SchmittTrigger() = default;
 

@@ -62,8 +62,8 @@ StretchClock::StretchClock(uint32_t sampleRate)
   tableEnd_ = time;
 }
 
-int64_t StretchClock::TicksOfLongStretch(uint64_t samples) const {
-  return ToTicks(AddRepeatedly(tableEnd_, period_, samples - (kTableSize - 1)));
+int64_t StretchClock::TicksOfLongStretch(uint64_t values) const {
+  return ToTicks(AddRepeatedly(tableEnd_, period_, values - (kTableSize - 1)));
 }
 
 }  // namespace pulsecut

@@ -1,4 +1,4 @@
-// How many ticks a stretch of samples lasts in the image.
+// How many ticks a stretch of values (one per frame, one sample period each) lasts in the image.
 #pragma once
 
 #include <cstdint>
@@ -9,8 +9,7 @@
 
 namespace pulsecut {
 
-
-// The duration in ticks of a stretch of `samples` samples, exactly as the sample-by-sample
+// The duration in ticks of a stretch of `values` values, exactly as the sample-by-sample
 // timing gives it: the stretch's time is the double sum period + period + ... (one addition per
 // sample, starting from 0.0), multiplied by kTicksPerSecond and truncated.
 //
@@ -22,19 +21,19 @@ class StretchClock {
   // `sampleRate` must be above 0.
   explicit StretchClock(uint32_t sampleRate);
 
-  // Ticks of a stretch of `samples` samples (1 or more).
-  int64_t Ticks(uint64_t samples) const {
-    return samples < ticks_.size() ? ticks_[samples] : TicksOfLongStretch(samples);
+  // Ticks of a stretch of `values` values (1 or more).
+  int64_t Ticks(uint64_t values) const {
+    return values < ticks_.size() ? ticks_[values] : TicksOfLongStretch(values);
   }
-  // The ticks of the stretches shorter than the table (element g for g samples), for loops
+  // The ticks of the stretches shorter than the table (element g for g values), for loops
   // that look them up themselves.
   std::span<const int64_t> ShortTicks() const { return ticks_; }
 
  private:
-  int64_t TicksOfLongStretch(uint64_t samples) const;
+  int64_t TicksOfLongStretch(uint64_t values) const;
 
   double period_;
-  std::vector<int64_t> ticks_;  // ticks_[g] for stretches of g samples
+  std::vector<int64_t> ticks_;  // ticks_[g] for stretches of g values
   double tableEnd_;             // the sum of ticks_.size() - 1 periods
 };
 

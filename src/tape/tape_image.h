@@ -14,7 +14,7 @@ namespace pulsecut {
 // Writes the whole image of `source` (open, its reading chosen) to `destination`. Every value
 // of the reading (classic: from byte 58 to the end, the last one built from failed reads
 // included) goes through the phase and `trigger`; each completed high or low stretch is written
-// with the duration of its samples, the sample that changes the output counting in the stretch it
+// with the duration of its values, the value that changes the output counting in the stretch it
 // ends. The stretch still in progress at the end is not written. Stops at the first failed seek,
 // read or write and says which. Both streams stay open for the caller to close.
 Status ConvertToImage(WaveFile& source, std::FILE* destination, const SchmittTrigger& trigger,
