@@ -7,6 +7,7 @@
 #include <iterator>
 #include <random>
 #include <stdexcept>
+#include <type_traits>
 
 #include "wav/wave_writer.h"
 
@@ -81,35 +82,30 @@ std::string StandardWav(const Layout& layout, const std::string& data) {
   return "RIFF" + Le(4 + chunks.size(), 4) + "WAVE" + chunks;
 }
 
-std::string Signed16(const std::vector<int16_t>& samples) {
+namespace {
+
+// Each sample's bits as `bytes` little-endian bytes (the low ones of a two's complement value).
+template <typename Sample>
+std::string Packed(const std::vector<Sample>& samples, int bytes) {
   std::string out;
-  for (int16_t s : samples) out += Le(static_cast<uint16_t>(s), 2);
+  for (const Sample s : samples) {
+    if constexpr (std::is_floating_point_v<Sample>) {
+      out += Le(std::bit_cast<std::conditional_t<sizeof(Sample) == 4, uint32_t, uint64_t>>(s),
+                bytes);
+    } else {
+      out += Le(static_cast<uint64_t>(static_cast<int64_t>(s)), bytes);
+    }
+  }
   return out;
 }
 
-std::string Signed24(const std::vector<int32_t>& samples) {
-  std::string out;
-  for (int32_t s : samples) out += Le(static_cast<uint32_t>(s), 3);
-  return out;
-}
+}  // namespace
 
-std::string Signed32(const std::vector<int32_t>& samples) {
-  std::string out;
-  for (int32_t s : samples) out += Le(static_cast<uint32_t>(s), 4);
-  return out;
-}
-
-std::string Float32(const std::vector<float>& samples) {
-  std::string out;
-  for (float s : samples) out += Le(std::bit_cast<uint32_t>(s), 4);
-  return out;
-}
-
-std::string Float64(const std::vector<double>& samples) {
-  std::string out;
-  for (double s : samples) out += Le(std::bit_cast<uint64_t>(s), 8);
-  return out;
-}
+std::string Signed16(const std::vector<int16_t>& samples) { return Packed(samples, 2); }
+std::string Signed24(const std::vector<int32_t>& samples) { return Packed(samples, 3); }
+std::string Signed32(const std::vector<int32_t>& samples) { return Packed(samples, 4); }
+std::string Float32(const std::vector<float>& samples) { return Packed(samples, 4); }
+std::string Float64(const std::vector<double>& samples) { return Packed(samples, 8); }
 
 std::string Repeat8(int byte, size_t count) { return std::string(count, static_cast<char>(byte)); }
 

@@ -35,6 +35,8 @@ ParseResult ParseArguments(int argc, const char* const* argv) {
     }
     if (option == 'v') {
       settings.verbose = true;
+    } else if (option == 'a') {
+      settings.adaptive = true;
     } else if (option == 's') {
       settings.reading.standard = true;
     } else if (option == 'c' && variant == 'l') {

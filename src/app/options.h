@@ -19,7 +19,8 @@ struct Settings {
   bool phaseNormal = true;
   uint32_t highLevel = kDefaultHighLevel;
   uint32_t lowLevel = kDefaultLowLevel;
-  ReadOptions reading;  // -s and -c
+  ReadOptions reading;    // -s and -c
+  bool adaptive = false;  // -a: the adaptive comparator
 };
 
 enum class ParseOutcome {
@@ -37,7 +38,7 @@ struct ParseResult {
 // Parses argv[1..argc) without printing or exiting. Fewer than two arguments ask for the usage
 // text. The first two arguments are the file names and are never read as options; from the
 // third on, an argument that starts with '-' or '/' is an option chosen by its second character
-// (and for -c, -p and -t its third), in either case: -v, -s, -cl, -cr, -cm, -pn, -pr,
+// (and for -c, -p and -t its third), in either case: -v, -s, -a, -cl, -cr, -cm, -pn, -pr,
 // -th<hex>, -tl<hex>, -h and -?.
 // Anything else is ignored. Each level is checked against the other one as it is parsed; the
 // first failing check or -h ends the parse.

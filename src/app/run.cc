@@ -53,6 +53,51 @@ int CheckSource(const Settings& settings, std::FILE* err) {
   return kExitOk;
 }
 
+// The classic first pass: when both levels hold their defaults, the record levels are
+// analysed. Returns an exit status, kExitOk to go on.
+int AnalyseLevels(const Settings& settings, std::FILE* out, std::FILE* err, uint32_t& highLevel,
+                  uint32_t& lowLevel) {
+  if (highLevel == kDefaultHighLevel && lowLevel == kDefaultLowLevel) {
+    LevelAnalyzer analyzer;
+    if (settings.verbose) std::fputs("\nPASS1: Analyzing record level...\n", out);
+    uint32_t minDeviation = 0;
+    const Status status = analyzer.Analyze(settings.source.c_str(), &minDeviation, &highLevel,
+                                           &lowLevel, settings.phaseNormal, settings.reading);
+    // A source that cannot be opened is reported by the conversion step.
+    if (!status.ok() && status.code() != Status::Code::kSourceOpen) {
+      return ReportFailure(status, err);
+    }
+  }
+  if (settings.verbose) {
+    std::fprintf(out, "Record Level  High 0x%04x   Low 0x%04x\n", highLevel, lowLevel);
+  }
+  return kExitOk;
+}
+
+// The adaptive comparator's first pass: the noise floor, the loudness and the centre.
+int Survey(const Settings& settings, std::FILE* out, std::FILE* err, AdaptiveStart& start) {
+  if (settings.verbose) {
+    if (settings.highLevel != kDefaultHighLevel || settings.lowLevel != kDefaultLowLevel) {
+      std::fputs("The levels given with -th and -tl are ignored with -a\n", out);
+    }
+    std::fputs("\nPASS1: Surveying noise and loudness...\n", out);
+  }
+  WaveFile file;
+  if (!file.Open(settings.source.c_str(), ModeRead | ModeBinary)) return kExitOk;
+  Status status = file.ChooseReading(settings.reading);
+  if (status.ok()) status = SurveyRecording(file, settings.phaseNormal, &start);
+  if (!status.ok()) return ReportFailure(status, err);
+  if (settings.verbose) {
+    // On the value scale: the sums of the smoothing divided by their length.
+    const auto n = static_cast<int64_t>(start.smoothing);
+    std::fprintf(out, "Adaptive  Noise 0x%04llx   Swing 0x%04llx   Centre 0x%04llx\n",
+                 static_cast<long long>(start.noise / n),
+                 static_cast<long long>(start.amplitude / n),
+                 static_cast<long long>(0x8000 + start.centre / n));
+  }
+  return kExitOk;
+}
+
 }  // namespace
 
 int ReportParseOutcome(ParseOutcome outcome, std::FILE* out) {
@@ -80,22 +125,15 @@ int Run(const Settings& settings, std::FILE* out, std::FILE* err) {
   }
   if (const int status = CheckSource(settings, err); status != kExitOk) return status;
 
+  // The first pass: the record levels of the classic comparator (unless both are given), or
+  // what the adaptive comparator needs to know in advance.
   uint32_t highLevel = settings.highLevel;
   uint32_t lowLevel = settings.lowLevel;
-  if (highLevel == kDefaultHighLevel && lowLevel == kDefaultLowLevel) {
-    LevelAnalyzer analyzer;
-    if (verbose) std::fputs("\nPASS1: Analyzing record level...\n", out);
-    uint32_t minDeviation = 0;
-    const Status status = analyzer.Analyze(settings.source.c_str(), &minDeviation, &highLevel,
-                                           &lowLevel, settings.phaseNormal, settings.reading);
-    // A source that cannot be opened is reported by the conversion step below.
-    if (!status.ok() && status.code() != Status::Code::kSourceOpen) {
-      return ReportFailure(status, err);
-    }
-  }
-  if (verbose) std::fprintf(out, "Record Level  High 0x%04x   Low 0x%04x\n", highLevel, lowLevel);
+  AdaptiveStart start;
+  const int first = settings.adaptive ? Survey(settings, out, err, start)
+                                      : AnalyseLevels(settings, out, err, highLevel, lowLevel);
+  if (first != kExitOk) return first;
 
-  SchmittTrigger trigger(highLevel, lowLevel);
   WaveFile source;
   if (!source.Open(settings.source.c_str(), ModeRead | ModeBinary)) {
     ReportSystemError(err, "Source file open", source.ErrorNumber());
@@ -117,7 +155,10 @@ int Run(const Settings& settings, std::FILE* out, std::FILE* err) {
     if (source.standard()) std::fprintf(out, "%s\n", source.DescribeReading().c_str());
     std::fputs("PASS2: Converting...\n", out);
   }
-  Status status = ConvertToImage(source, destination, trigger, settings.phaseNormal);
+  Status status = settings.adaptive
+                      ? ConvertToImageAdaptive(source, destination, start, settings.phaseNormal)
+                      : ConvertToImage(source, destination,
+                                       SchmittTrigger(highLevel, lowLevel), settings.phaseNormal);
   if (std::fclose(destination) != 0 && status.ok()) {
     status = Status::SystemError(Status::Code::kDestinationWrite, errno);
   }

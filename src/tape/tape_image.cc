@@ -179,4 +179,46 @@ Status ConvertToImage(WaveFile& source, std::FILE* destination, const SchmittTri
              : Convert<uint16_t>(source, writer, clock, trigger, phaseNormal, block);
 }
 
+Status ConvertToImageAdaptive(WaveFile& source, std::FILE* destination,
+                              const AdaptiveStart& start, bool phaseNormal) {
+  if (!source.readable()) return Status::SourceFormat("the passes cannot read this format");
+  StretchClock clock(source.header().sampleRate);
+  ImageWriter writer(destination);
+  writer.WriteHeader();
+  if (!source.SeekFrame(0)) {
+    return Status::SystemError(Status::Code::kSourceSeek, source.ErrorNumber());
+  }
+  AdaptiveComparator comparator(start, source.header().sampleRate);
+  std::vector<uint16_t> values(kBlock);
+  std::vector<uint64_t> changes;
+  bool stretchState = false;
+  uint64_t first = 0;  // index of the first value of the stretch in progress
+  // Each change ends the stretch before it, the changing value included.
+  auto write = [&] {
+    for (const uint64_t end : changes) {
+      writer.WriteStretch(stretchState, clock.Ticks(end + 1 - first));
+      first = end + 1;
+      stretchState = !stretchState;
+    }
+    changes.clear();
+    return !writer.failed();
+  };
+  for (;;) {
+    const size_t count = source.ReadValues(values.data(), kBlock);
+    if (source.HasError()) {
+      return Status::SystemError(Status::Code::kSourceRead, source.ErrorNumber());
+    }
+    if (count == 0) break;
+    if (!phaseNormal) InvertPhase(values.data(), count);
+    comparator.Feed(values.data(), count, changes);
+    if (!write()) break;
+  }
+  comparator.Finish(changes);
+  write();
+  if (!writer.Flush()) {
+    return Status::SystemError(Status::Code::kDestinationWrite, writer.errorNumber());
+  }
+  return {};
+}
+
 }  // namespace pulsecut

@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "base/status.h"
+#include "tape/adaptive_comparator.h"
 #include "tape/image_writer.h"
 #include "tape/schmitt_trigger.h"
 #include "tape/stretch_clock.h"
@@ -19,5 +20,9 @@ namespace pulsecut {
 // read or write and says which. Both streams stay open for the caller to close.
 Status ConvertToImage(WaveFile& source, std::FILE* destination, const SchmittTrigger& trigger,
                       bool phaseNormal);
+
+// The same with the adaptive comparator (adaptive_comparator.h), set up from `start`.
+Status ConvertToImageAdaptive(WaveFile& source, std::FILE* destination,
+                              const AdaptiveStart& start, bool phaseNormal);
 
 }  // namespace pulsecut
