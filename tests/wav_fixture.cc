@@ -90,8 +90,8 @@ std::string Packed(const std::vector<Sample>& samples, int bytes) {
   std::string out;
   for (const Sample s : samples) {
     if constexpr (std::is_floating_point_v<Sample>) {
-      out += Le(std::bit_cast<std::conditional_t<sizeof(Sample) == 4, uint32_t, uint64_t>>(s),
-                bytes);
+      out +=
+          Le(std::bit_cast<std::conditional_t<sizeof(Sample) == 4, uint32_t, uint64_t>>(s), bytes);
     } else {
       out += Le(static_cast<uint64_t>(static_cast<int64_t>(s)), bytes);
     }

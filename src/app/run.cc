@@ -157,8 +157,8 @@ int Run(const Settings& settings, std::FILE* out, std::FILE* err) {
   }
   Status status = settings.adaptive
                       ? ConvertToImageAdaptive(source, destination, start, settings.phaseNormal)
-                      : ConvertToImage(source, destination,
-                                       SchmittTrigger(highLevel, lowLevel), settings.phaseNormal);
+                      : ConvertToImage(source, destination, SchmittTrigger(highLevel, lowLevel),
+                                       settings.phaseNormal);
   if (std::fclose(destination) != 0 && status.ok()) {
     status = Status::SystemError(Status::Code::kDestinationWrite, errno);
   }

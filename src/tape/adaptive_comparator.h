@@ -1,14 +1,16 @@
 // The adaptive comparator (-a): thresholds that follow the signal, for worn, noisy and uneven
 // tapes.
 //
-// The values are first smoothed by a moving sum over kSmoothingSeconds (a gentle low-pass that
-// takes most of the hiss above the tape's tones). Then, for each group of kGroup values, the
-// largest and smallest smoothed value set the high and low envelope (an envelope that is not
-// refreshed relaxes towards the centre with the time constant kRelaxSeconds); the centre lies
-// half way between them, so it follows DC drift and AC-coupled droop; and the hysteresis is a
-// fraction of the envelope's span, but never less than a few times the noise floor that the first
-// pass measured in the quietest stretches (capped, so that a loud signal always gets through).
-// The comparator then runs over the group with these thresholds.
+// Where the recording carries hiss, the values are first smoothed by a moving sum over 100
+// microseconds (a gentle low-pass). Then, for each group of kGroup values, the largest and
+// smallest smoothed value widen the high and low envelope; a millisecond after the signal last
+// swung across the envelope, it also relaxes towards the signal, so that it follows fades and
+// dropouts. The centre lies half way between the two sides, so it follows DC drift and
+// AC-coupled droop; the hysteresis is a tenth of the envelope's span, but never less than the
+// swing of the quietest stretches that the first pass found (and never more than half the loud
+// ones'). Where the envelope spans too little to be a signal (a few times the hiss, or 26 dB
+// below the loud stretches) the output holds. The comparator then runs over the group with
+// these thresholds.
 //
 // Everything is integer arithmetic on the values, and the groups are counted from the start of
 // the recording, so the image does not depend on how the values arrive.
@@ -76,12 +78,15 @@ class AdaptiveComparator {
   void RunGroup(size_t count, std::vector<uint64_t>& changes);
 
   AdaptiveStart start_;
-  int64_t decay_;       // envelope kept per group, in 1/65536
-  int64_t floor_;       // the least hysteresis
+  int64_t decay_;  // envelope kept per group, in 1/65536
+  int64_t floor_;  // the least hysteresis
+  int64_t gate_;   // the least envelope span of a signal
+  uint64_t hold_;  // values after a swing before the envelope relaxes
   MovingSum smooth_;
-  std::vector<int64_t> group_;    // smoothed values of the group being filled
-  uint64_t next_ = 0;             // index of the next value
-  int64_t high_;                  // envelope
+  std::vector<int64_t> group_;  // smoothed values of the group being filled
+  uint64_t next_ = 0;           // index of the next value
+  uint64_t lastSwing_ = 0;      // where the last group that swung across the envelope ended
+  int64_t high_;                // envelope
   int64_t low_;
   int64_t upper_ = 0;
   int64_t lower_ = 0;

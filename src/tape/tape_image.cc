@@ -179,8 +179,8 @@ Status ConvertToImage(WaveFile& source, std::FILE* destination, const SchmittTri
              : Convert<uint16_t>(source, writer, clock, trigger, phaseNormal, block);
 }
 
-Status ConvertToImageAdaptive(WaveFile& source, std::FILE* destination,
-                              const AdaptiveStart& start, bool phaseNormal) {
+Status ConvertToImageAdaptive(WaveFile& source, std::FILE* destination, const AdaptiveStart& start,
+                              bool phaseNormal) {
   if (!source.readable()) return Status::SourceFormat("the passes cannot read this format");
   StretchClock clock(source.header().sampleRate);
   ImageWriter writer(destination);

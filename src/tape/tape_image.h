@@ -22,7 +22,7 @@ Status ConvertToImage(WaveFile& source, std::FILE* destination, const SchmittTri
                       bool phaseNormal);
 
 // The same with the adaptive comparator (adaptive_comparator.h), set up from `start`.
-Status ConvertToImageAdaptive(WaveFile& source, std::FILE* destination,
-                              const AdaptiveStart& start, bool phaseNormal);
+Status ConvertToImageAdaptive(WaveFile& source, std::FILE* destination, const AdaptiveStart& start,
+                              bool phaseNormal);
 
 }  // namespace pulsecut
