@@ -88,12 +88,9 @@ int Survey(const Settings& settings, std::FILE* out, std::FILE* err, AdaptiveSta
   if (status.ok()) status = SurveyRecording(file, settings.phaseNormal, &start);
   if (!status.ok()) return ReportFailure(status, err);
   if (settings.verbose) {
-    // On the value scale: the sums of the smoothing divided by their length.
-    const auto n = static_cast<int64_t>(start.smoothing);
     std::fprintf(out, "Adaptive  Noise 0x%04llx   Swing 0x%04llx   Centre 0x%04llx\n",
-                 static_cast<long long>(start.noise / n),
-                 static_cast<long long>(start.amplitude / n),
-                 static_cast<long long>(0x8000 + start.centre / n));
+                 static_cast<long long>(start.noise), static_cast<long long>(start.amplitude),
+                 static_cast<long long>(0x8000 + start.centre));
   }
   return kExitOk;
 }

@@ -2,6 +2,13 @@
 
 #include <algorithm>
 #include <cmath>
+#include <type_traits>
+
+#include "tape/schmitt_trigger.h"
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace pulsecut {
 namespace {
@@ -43,9 +50,10 @@ constexpr int64_t kGatePercent = 5;
 // The first pass measures the swing of every millisecond (longer than a cycle of the slowest
 // tone, 1200 Hz), ...
 constexpr double kSurveySeconds = 1e-3;
-// ... over at most 4 Mi values spread over the recording, in blocks of 64 Ki (a few seconds of
-// each part of a long tape tell its noise and its loudness), ...
-constexpr uint64_t kSurveyValues = uint64_t{1} << 22;
+// ... over at most 1 Mi values spread over the recording, in blocks of 64 Ki (some twenty
+// seconds at 44100 Hz, in 16 pieces over a long tape: enough to tell its noise and its
+// loudness), ...
+constexpr uint64_t kSurveyValues = uint64_t{1} << 20;
 constexpr size_t kSurveyBlock = size_t{1} << 16;
 // ... and takes the noise from the quietest 5% of them and the loudness from the loudest 10%.
 constexpr size_t kNoisePercentile = 5;
@@ -58,6 +66,80 @@ uint32_t SmoothingFor(uint32_t sampleRate) {
   return n < 1 ? 1 : n;
 }
 
+// The groups' values are smoothed values (int16_t), or for a recording that needs no smoothing
+// the values themselves (uint16_t), centred as they are loaded: v - 0x8000 is v with its top
+// bit flipped.
+int16_t Centred(int16_t v) { return v; }
+int16_t Centred(uint16_t v) { return static_cast<int16_t>(v ^ 0x8000); }
+#if defined(__SSE2__)
+template <typename Value>
+__m128i LoadCentred(const Value* p) {
+  const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+  if constexpr (std::is_same_v<Value, uint16_t>) {
+    return _mm_xor_si128(v, _mm_set1_epi16(static_cast<short>(0x8000)));
+  } else {
+    return v;
+  }
+}
+#endif
+
+// Bit i set when the centred values[i] > t, for kGroup values. A threshold beyond the 16-bit
+// range is above or below every value.
+template <typename Value>
+uint64_t AboveMask(const Value* values, int64_t t) {
+  if (t >= INT16_MAX) return 0;
+  if (t < INT16_MIN) return ~uint64_t{0};
+  const auto bound = static_cast<int16_t>(t);
+  uint64_t mask = 0;
+#if defined(__SSE2__)
+  // Sixteen results packed into bytes and gathered at a time.
+  const __m128i limit = _mm_set1_epi16(bound);
+  for (size_t j = 0; j < AdaptiveComparator::kGroup / 16; ++j) {
+    const __m128i a = _mm_cmpgt_epi16(LoadCentred(values + 16 * j), limit);
+    const __m128i b = _mm_cmpgt_epi16(LoadCentred(values + 16 * j + 8), limit);
+    const int bits = _mm_movemask_epi8(_mm_packs_epi16(a, b));
+    mask |= uint64_t{static_cast<uint32_t>(bits)} << (16 * j);
+  }
+#else
+  for (size_t i = 0; i < AdaptiveComparator::kGroup; ++i) {
+    mask |= uint64_t{Centred(values[i]) > bound} << i;
+  }
+#endif
+  return mask;
+}
+
+// The smallest and the largest of the centred values[0, count).
+template <typename Value>
+std::pair<int16_t, int16_t> RangeOf(const Value* values, size_t count) {
+  int16_t smallest = INT16_MAX;
+  int16_t largest = INT16_MIN;
+  size_t i = 0;
+#if defined(__SSE2__)
+  if (count >= 8) {
+    __m128i low = _mm_set1_epi16(INT16_MAX);
+    __m128i high = _mm_set1_epi16(INT16_MIN);
+    for (; i + 8 <= count; i += 8) {
+      const __m128i v = LoadCentred(values + i);
+      low = _mm_min_epi16(low, v);
+      high = _mm_max_epi16(high, v);
+    }
+    alignas(16) int16_t lows[8];
+    alignas(16) int16_t highs[8];
+    _mm_store_si128(reinterpret_cast<__m128i*>(lows), low);
+    _mm_store_si128(reinterpret_cast<__m128i*>(highs), high);
+    for (size_t k = 0; k < 8; ++k) {
+      smallest = std::min(smallest, lows[k]);
+      largest = std::max(largest, highs[k]);
+    }
+  }
+#endif
+  for (; i < count; ++i) {
+    smallest = std::min(smallest, Centred(values[i]));
+    largest = std::max(largest, Centred(values[i]));
+  }
+  return {smallest, largest};
+}
+
 int64_t Percentile(std::vector<int64_t>& swings, size_t percent) {
   if (swings.empty()) return 0;
   const size_t at = (swings.size() - 1) * percent / 100;
@@ -65,32 +147,25 @@ int64_t Percentile(std::vector<int64_t>& swings, size_t percent) {
   return swings[at];
 }
 
-// The swings of every stretch of the survey, after a moving sum of `smoothing` values.
+// The swings of every stretch of the survey, after smoothing over `smoothing` values.
 class Swings {
  public:
-  Swings(uint32_t smoothing, uint64_t stretch) : smoothing_(smoothing), stretch_(stretch) {}
+  Swings(uint32_t smoothing, size_t stretch) : smoothing_(smoothing), stretch_(stretch) {}
 
-  // Each block starts its moving sum afresh: its first values are not judged.
+  // Each block starts its smoothing afresh: its first values are not judged.
   void Block(const uint16_t* values, size_t count) {
-    MovingSum smooth(smoothing_);
-    int64_t low = INT64_MAX;
-    int64_t high = INT64_MIN;
-    uint64_t inStretch = 0;
-    for (size_t i = 0; i < count; ++i) {
-      const int64_t s = smooth.Add(values[i]);
-      if (i + 1 < smoothing_) continue;
-      total_ += s;
-      ++counted_;
-      low = std::min(low, s);
-      high = std::max(high, s);
-      if (++inStretch == stretch_) {
-        swings_.push_back(high - low);
-        low = INT64_MAX;
-        high = INT64_MIN;
-        inStretch = 0;
-      }
+    Smoother smoother(smoothing_);
+    smoothed_.resize(count);
+    smoother.Run(values, count, smoothed_.data());
+    const size_t first = std::min<size_t>(smoothing_ - 1, count);
+    for (size_t i = first; i < count; ++i) total_ += smoothed_[i];
+    counted_ += count - first;
+    for (size_t at = first; at < count; at += stretch_) {
+      const size_t n = std::min(stretch_, count - at);
+      if (n < stretch_ && !swings_.empty()) break;  // a whole stretch, unless it is all there is
+      const auto [smallest, largest] = RangeOf(smoothed_.data() + at, n);
+      swings_.push_back(int64_t{largest} - smallest);
     }
-    if (swings_.empty() && inStretch > 0) swings_.push_back(high - low);  // a short recording
   }
 
   // The start, with the noise at least one step of the recording's quantisation.
@@ -98,15 +173,15 @@ class Swings {
     AdaptiveStart start;
     start.smoothing = smoothing_;
     start.centre = counted_ == 0 ? 0 : total_ / static_cast<int64_t>(counted_);
-    start.noise =
-        std::max(Percentile(swings_, kNoisePercentile), quantum * static_cast<int64_t>(smoothing_));
+    start.noise = std::max(Percentile(swings_, kNoisePercentile), quantum);
     start.amplitude = Percentile(swings_, kLoudPercentile);
     return start;
   }
 
  private:
   uint32_t smoothing_;
-  uint64_t stretch_;
+  size_t stretch_;
+  std::vector<int16_t> smoothed_;
   std::vector<int64_t> swings_;
   int64_t total_ = 0;
   uint64_t counted_ = 0;
@@ -116,7 +191,7 @@ class Swings {
 
 Status SurveyRecording(WaveFile& file, bool phaseNormal, AdaptiveStart* start) {
   const uint32_t rate = file.header().sampleRate;
-  const auto stretch = static_cast<uint64_t>(std::max(1L, std::lround(rate * kSurveySeconds)));
+  const auto stretch = static_cast<size_t>(std::max(1L, std::lround(rate * kSurveySeconds)));
   // Whole blocks spread evenly when the recording is longer than the survey.
   const uint64_t values = file.CountValues();
   const uint64_t blocks = (values + kSurveyBlock - 1) / kSurveyBlock;
@@ -147,6 +222,36 @@ Status SurveyRecording(WaveFile& file, bool phaseNormal, AdaptiveStart* start) {
   return {};
 }
 
+Smoother::Smoother(uint32_t length)
+    : length_(length < 1 ? 1 : length),
+      reciprocal_(((uint64_t{1} << 32) + length_ - 1) / length_),
+      ring_(length_, 0) {}
+
+void Smoother::Run(const uint16_t* values, size_t count, int16_t* out) {
+  if (length_ == 1) {  // the values themselves: v - 0x8000 is v with the top bit flipped
+    size_t i = 0;
+#if defined(__SSE2__)
+    const __m128i flip = _mm_set1_epi16(static_cast<short>(0x8000));
+    for (; i + 8 <= count; i += 8) {
+      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(values + i));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm_xor_si128(v, flip));
+    }
+#endif
+    for (; i < count; ++i) out[i] = static_cast<int16_t>(values[i] ^ 0x8000);
+    return;
+  }
+  // The mean of sums from -0x8000 * length up, by the reciprocal: shifted to be positive.
+  const int64_t offset = int64_t{0x8000} * length_;
+  for (size_t i = 0; i < count; ++i) {
+    const int32_t centred = int32_t{values[i]} - 0x8000;
+    sum_ += centred - ring_[at_];
+    ring_[at_] = centred;
+    at_ = at_ + 1 == length_ ? 0 : at_ + 1;
+    const auto shifted = static_cast<uint64_t>(sum_ + offset);
+    out[i] = static_cast<int16_t>(static_cast<int64_t>((shifted * reciprocal_) >> 32) - 0x8000);
+  }
+}
+
 AdaptiveComparator::AdaptiveComparator(const AdaptiveStart& start, uint32_t sampleRate)
     : start_(start),
       smooth_(start.smoothing),
@@ -157,56 +262,68 @@ AdaptiveComparator::AdaptiveComparator(const AdaptiveStart& start, uint32_t samp
   floor_ = std::min(start.noise * kNoiseFloorTenths / 10, start.amplitude * kFloorCapPercent / 100);
   hold_ = static_cast<uint64_t>(std::lround(sampleRate * kHoldSeconds));
   gate_ = std::max(start.noise * kGateTimesNoise, start.amplitude * kGatePercent / 100);
-  group_.reserve(kGroup);
 }
 
-void AdaptiveComparator::Feed(const uint16_t* values, size_t count,
-                              std::vector<uint64_t>& changes) {
-  for (size_t i = 0; i < count; ++i) {
-    group_.push_back(smooth_.Add(values[i]));
-    if (group_.size() == kGroup) RunGroup(kGroup, changes);
+void AdaptiveComparator::Feed(const uint16_t* values, size_t count, std::vector<uint64_t>& moves) {
+  size_t i = 0;
+  if (smooth_.length() == 1 && filled_ == 0) {  // whole groups straight from the values
+    for (; i + kGroup <= count; i += kGroup) moves.push_back(RunGroup(values + i, kGroup));
+  }
+  while (i < count) {
+    const size_t take = std::min(kGroup - filled_, count - i);
+    smooth_.Run(values + i, take, group_ + filled_);
+    filled_ += take;
+    i += take;
+    if (filled_ == kGroup) {
+      moves.push_back(RunGroup(group_, kGroup));
+      filled_ = 0;
+    }
   }
 }
 
-void AdaptiveComparator::Finish(std::vector<uint64_t>& changes) {
-  if (!group_.empty()) RunGroup(group_.size(), changes);
+void AdaptiveComparator::Finish(std::vector<uint64_t>& moves) {
+  if (filled_ > 0) moves.push_back(RunGroup(group_, filled_));
+  filled_ = 0;
 }
 
-void AdaptiveComparator::RunGroup(size_t count, std::vector<uint64_t>& changes) {
-  const auto [smallest, largest] = std::minmax_element(group_.begin(), group_.end());
+template <typename Value>
+uint64_t AdaptiveComparator::RunGroup(const Value* group, size_t count) {
+  const auto [smallest, largest] = RangeOf(group, count);
   // Each side of the envelope takes the group's peak on its side. A millisecond after the last
   // group that swung across both halves of the envelope, it also relaxes towards that peak: in
   // a dropout the thresholds come down to the quieter signal, in a silence both sides come to
   // the signal itself, which then lies in the middle. (Relaxing while the tones go on would let
   // the group that ends a block pull one side in before the other.)
   const int64_t before = (high_ + low_) >> 1;
-  if (*largest >= before + ((high_ - before) >> 1) &&
-      *smallest <= before - ((before - low_) >> 1)) {
+  if (largest >= before + ((high_ - before) >> 1) && smallest <= before - ((before - low_) >> 1)) {
     lastSwing_ = next_ + count;  // the end of the group
   }
   if (next_ - lastSwing_ >= hold_) {
-    high_ = *largest + (((high_ - *largest) * decay_) >> kDecayShift);
-    low_ = *smallest - (((*smallest - low_) * decay_) >> kDecayShift);
+    high_ = largest + (((high_ - largest) * decay_) >> kDecayShift);
+    low_ = smallest - (((smallest - low_) * decay_) >> kDecayShift);
   }
-  high_ = std::max(high_, *largest);
-  low_ = std::min(low_, *smallest);
+  high_ = std::max<int64_t>(high_, largest);
+  low_ = std::min<int64_t>(low_, smallest);
   const int64_t centre = (high_ + low_) >> 1;
   const int64_t span = high_ - low_;
   const int64_t hysteresis = std::max(span * kHysteresisPercent / 100, floor_);
   upper_ = centre + hysteresis / 2;
   lower_ = upper_ - hysteresis;
-  if (span < gate_) {  // no signal: the output holds
-    next_ += count;
-    group_.clear();
-    return;
-  }
-  for (size_t i = 0; i < count; ++i) {
-    const bool next = state_ ? group_[i] >= lower_ : group_[i] > upper_;
-    if (next != state_) changes.push_back(next_ + i);
-    state_ = next;
-  }
   next_ += count;
-  group_.clear();
+  if (span < gate_) return 0;  // no signal: the output holds
+
+  // A value rises above `upper_`; one below `lower_` (not above lower_ - 1) falls.
+  uint64_t rises = AboveMask(group, upper_);
+  uint64_t falls = ~AboveMask(group, lower_ - 1);
+  if (count < kGroup) {  // the values beyond `count` neither rise nor fall
+    const uint64_t valid = (uint64_t{1} << count) - 1;
+    rises &= valid;
+    falls &= valid;
+  }
+  uint64_t high = state_ ? 1 : 0;
+  const uint64_t moves = GroupMoves({rises, falls}, /*toggling=*/false, high);
+  state_ = high != 0;
+  return moves;
 }
 
 }  // namespace pulsecut

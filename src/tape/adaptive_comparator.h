@@ -25,29 +25,27 @@
 
 namespace pulsecut {
 
-// Moving sums of `n` values centred on 0x8000, fed one value at a time.
-class MovingSum {
+// Turns values into smoothed ones centred on 0 (0x8000 becomes 0): the mean of the last
+// `length` values (the values before the first count as 0x8000), less 0x8000. Feeding the
+// values in pieces gives the same as feeding them at once.
+class Smoother {
  public:
-  explicit MovingSum(uint32_t n) : ring_(n, 0) {}
-  int64_t Add(uint16_t value) {
-    const int32_t centred = int32_t{value} - 0x8000;
-    sum_ += centred - ring_[at_];
-    ring_[at_] = centred;
-    at_ = at_ + 1 == ring_.size() ? 0 : at_ + 1;
-    return sum_;
-  }
+  explicit Smoother(uint32_t length);
+  uint32_t length() const { return length_; }
+  void Run(const uint16_t* values, size_t count, int16_t* out);
 
  private:
-  std::vector<int32_t> ring_;
+  uint32_t length_;
+  uint64_t reciprocal_;        // ceil(2^32 / length): the mean by a multiplication
+  std::vector<int32_t> ring_;  // the last `length` centred values
   size_t at_ = 0;
-  int64_t sum_ = 0;
+  int64_t sum_ = 0;  // of ring_
 };
 
-// What the first pass finds, on the scale of the smoothed values (sums of `smoothing` values
-// centred on 0, so 0x8000 is 0).
+// What the first pass finds, on the scale of the smoothed values.
 struct AdaptiveStart {
-  uint32_t smoothing = 1;  // values per moving sum
-  int64_t centre = 0;      // the mean
+  uint32_t smoothing = 1;  // values per mean
+  int64_t centre = 0;      // the mean of the recording
   int64_t noise = 0;       // peak-to-peak swing of the quietest stretches
   int64_t amplitude = 0;   // peak-to-peak swing of the loud stretches
 };
@@ -63,11 +61,13 @@ class AdaptiveComparator {
 
   AdaptiveComparator(const AdaptiveStart& start, uint32_t sampleRate);
 
-  // Takes the next `count` values (after the phase). Appends the index (counted from the
-  // recording's first value) of every value at which the output changes to `changes`.
-  void Feed(const uint16_t* values, size_t count, std::vector<uint64_t>& changes);
-  // Runs the values of an incomplete last group. Call once, after the last Feed.
-  void Finish(std::vector<uint64_t>& changes);
+  // Takes the next `count` values (after the phase). For every group of kGroup values that it
+  // completes, appends the group's change mask to `moves`: bit i is set when the output changes
+  // at the group's value i.
+  void Feed(const uint16_t* values, size_t count, std::vector<uint64_t>& moves);
+  // Appends the mask of an incomplete last group, if there is one. Call once, after the last
+  // Feed.
+  void Finish(std::vector<uint64_t>& moves);
 
   // The thresholds and state in force, on the smoothed scale (for tests and plots).
   int64_t upper() const { return upper_; }
@@ -75,18 +75,22 @@ class AdaptiveComparator {
   bool state() const { return state_; }
 
  private:
-  void RunGroup(size_t count, std::vector<uint64_t>& changes);
+  // The mask of the first `count` values of `group`: smoothed values (int16_t), or values that
+  // need no smoothing (uint16_t). The group's kGroup values must be readable.
+  template <typename Value>
+  uint64_t RunGroup(const Value* group, size_t count);
 
   AdaptiveStart start_;
   int64_t decay_;  // envelope kept per group, in 1/65536
   int64_t floor_;  // the least hysteresis
   int64_t gate_;   // the least envelope span of a signal
   uint64_t hold_;  // values after a swing before the envelope relaxes
-  MovingSum smooth_;
-  std::vector<int64_t> group_;  // smoothed values of the group being filled
-  uint64_t next_ = 0;           // index of the next value
-  uint64_t lastSwing_ = 0;      // where the last group that swung across the envelope ended
-  int64_t high_;                // envelope
+  Smoother smooth_;
+  int16_t group_[kGroup] = {};  // smoothed values of the group being filled
+  size_t filled_ = 0;
+  uint64_t next_ = 0;       // index of the group's first value
+  uint64_t lastSwing_ = 0;  // where the last group that swung across the envelope ended
+  int64_t high_;            // envelope
   int64_t low_;
   int64_t upper_ = 0;
   int64_t lower_ = 0;

@@ -1,6 +1,7 @@
 // The hysteresis comparator that squares the signal up.
 #pragma once
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 
@@ -12,6 +13,41 @@ struct ChangeMasks {
   uint64_t rises;
   uint64_t falls;
 };
+
+// The output states of a group from its change masks, for thresholds without toggling values:
+// a rising value sets the output, a falling one clears it, any other keeps the state before it
+// (`before` for the first). Adding the set bits to the set-or-keep bits sends a carry from each
+// set bit through the keep bits after it and stops it at the next clear bit, so the carry into
+// each bit is the state before that value.
+inline uint64_t GroupStates(const ChangeMasks& masks, uint64_t before) {
+  const uint64_t sets = masks.rises;
+  const uint64_t keeps = ~(masks.rises | masks.falls);
+  const uint64_t setsOrKeeps = sets | keeps;
+  const uint64_t carries = (sets + setsOrKeeps + before) ^ sets ^ setsOrKeeps;
+  return sets | (keeps & carries);
+}
+
+// The values of a group at which the comparator, starting in `high` (0 or 1), changes its
+// output, as a bit mask; sets `high` to the state after the group. Thresholds without toggling
+// values take the carry trick of GroupStates; with toggling values the state decides which mask
+// applies at each value, so the walk hops from change to change.
+inline uint64_t GroupMoves(const ChangeMasks& masks, bool toggling, uint64_t& high) {
+  if (!toggling) {
+    const uint64_t states = GroupStates(masks, high);
+    const uint64_t moves = states ^ ((states << 1) | high);
+    high = states >> 63;
+    return moves;
+  }
+  uint64_t moves = 0;
+  uint64_t pending = high ? masks.falls : masks.rises;
+  while (pending != 0) {
+    const int bit = std::countr_zero(pending);
+    moves |= uint64_t{1} << bit;
+    high ^= 1;
+    pending = (high ? masks.falls : masks.rises) & ((~uint64_t{0} << bit) << 1);
+  }
+  return moves;
+}
 
 class SchmittTrigger {
  public:

@@ -13,41 +13,6 @@ constexpr size_t kGroup = SchmittTrigger::kGroup;
 constexpr size_t kBlock = size_t{1} << 16;
 static_assert(kBlock <= ImageWriter::kMaxClaim);
 
-// The output states of a group from its change masks, for thresholds without toggling values:
-// a rising value sets the output, a falling one clears it, any other keeps the state before it
-// (`before` for the first). Adding the set bits to the set-or-keep bits sends a carry from each
-// set bit through the keep bits after it and stops it at the next clear bit, so the carry into
-// each bit is the state before that value.
-uint64_t GroupStates(const ChangeMasks& masks, uint64_t before) {
-  const uint64_t sets = masks.rises;
-  const uint64_t keeps = ~(masks.rises | masks.falls);
-  const uint64_t setsOrKeeps = sets | keeps;
-  const uint64_t carries = (sets + setsOrKeeps + before) ^ sets ^ setsOrKeeps;
-  return sets | (keeps & carries);
-}
-
-// The values of a group at which the comparator, starting in `high` (0 or 1), changes its
-// output, as a bit mask; sets `high` to the state after the group. Thresholds without toggling
-// values take the carry trick of GroupStates; with toggling values the state decides which mask
-// applies at each value, so the walk hops from change to change.
-uint64_t GroupMoves(const ChangeMasks& masks, bool toggling, uint64_t& high) {
-  if (!toggling) {
-    const uint64_t states = GroupStates(masks, high);
-    const uint64_t moves = states ^ ((states << 1) | high);
-    high = states >> 63;
-    return moves;
-  }
-  uint64_t moves = 0;
-  uint64_t pending = high ? masks.falls : masks.rises;
-  while (pending != 0) {
-    const int bit = std::countr_zero(pending);
-    moves |= uint64_t{1} << bit;
-    high ^= 1;
-    pending = (high ? masks.falls : masks.rises) & ((~uint64_t{0} << bit) << 1);
-  }
-  return moves;
-}
-
 // Runs the comparator, starting in `state`, over `values[0, count)` (16-bit values, or the high
 // bytes of values whose low byte is `lowByte`): stores where it changes its output as one mask
 // per group of kGroup values in `moves`, sets `state` to the state after the last value and
@@ -91,6 +56,54 @@ size_t ListChanges(const uint64_t* moves, size_t groups, uint32_t* changes) {
   return found;
 }
 
+// Writes the stretches that the changes in masks of kGroup values end, each change ending the
+// stretch before it with the changing value included. The stretches alternate from low.
+class StretchWriter {
+ public:
+  StretchWriter(ImageWriter& writer, const StretchClock& clock)
+      : writer_(writer), clock_(clock), shortTicks_(clock.ShortTicks()) {}
+
+  // moves[0, groups): the masks of the groups from value `base` (a multiple of kGroup) on.
+  // Returns false once a write failed.
+  bool Write(const uint64_t* moves, size_t groups, uint64_t base) {
+    changes_.resize(groups * kGroup);
+    const size_t found = ListChanges(moves, groups, changes_.data());
+    // A short stretch is one record, written through a local cursor.
+    uint16_t* out = writer_.Claim(found);
+    for (size_t i = 0; i < found; ++i) {
+      const uint64_t end = base + changes_[i];
+      const uint64_t length = end + 1 - start_;
+      const int64_t ticks = length < shortTicks_.size() ? shortTicks_[length] : -1;
+      if (ticks >= 1 && ticks <= kMaxRecordTicks) {
+        *out++ = ImageWriter::Record(high_, static_cast<uint32_t>(ticks));
+      } else {
+        writer_.Commit(out);
+        writer_.WriteStretch(high_, clock_.Ticks(length));
+        out = writer_.Claim(found - i);
+      }
+      start_ = end + 1;
+      high_ = !high_;
+    }
+    writer_.Commit(out);
+    return !writer_.failed();
+  }
+
+ private:
+  ImageWriter& writer_;
+  const StretchClock& clock_;
+  const std::span<const int64_t> shortTicks_;
+  std::vector<uint32_t> changes_;
+  uint64_t start_ = 0;  // index of the first value of the stretch in progress
+  bool high_ = false;   // the state of the stretch in progress
+};
+
+Status WriteError(const ImageWriter& writer) {
+  return Status::SystemError(Status::Code::kDestinationWrite, writer.errorNumber());
+}
+Status ReadError(const WaveFile& source) {
+  return Status::SystemError(Status::Code::kSourceRead, source.ErrorNumber());
+}
+
 // Reading a block and inverting its phase, for each value type.
 size_t ReadBlock(WaveFile& source, uint16_t* values, size_t capacity) {
   return source.ReadValues(values, capacity);
@@ -113,48 +126,19 @@ Status Convert(WaveFile& source, ImageWriter& writer, const StretchClock& clock,
   const uint8_t lowByte = phaseNormal ? 0x00 : 0xFF;
   std::vector<Value> values(block);
   std::vector<uint64_t> moves(block / kGroup);
-  std::vector<uint32_t> changes(block);
-  const std::span<const int64_t> shortTicks = clock.ShortTicks();
+  StretchWriter stretches(writer, clock);
   bool state = trigger.state();  // the comparator's output after the values read so far
-  uint64_t base = 0;   // index of the block's first value, counted from the recording's start
-  uint64_t start = 0;  // index of the first value of the stretch in progress
+  uint64_t base = 0;  // index of the block's first value, counted from the recording's start
   for (;;) {
     const size_t count = ReadBlock(source, values.data(), block);
-    if (source.HasError()) {
-      return Status::SystemError(Status::Code::kSourceRead, source.ErrorNumber());
-    }
+    if (source.HasError()) return ReadError(source);
     if (count == 0) break;
     if (!phaseNormal) Invert(values.data(), count);
-    bool stretchState = state;
     const size_t groups = FindMoves(trigger, values.data(), lowByte, count, state, moves.data());
-
-    // Each change ends the stretch before it, the changing value included; the states of the
-    // stretches alternate. A short stretch is one record, written through a local cursor.
-    const size_t found = ListChanges(moves.data(), groups, changes.data());
-    uint16_t* out = writer.Claim(found);
-    for (size_t i = 0; i < found; ++i) {
-      const uint64_t end = base + changes[i];
-      const uint64_t length = end + 1 - start;
-      const int64_t ticks = length < shortTicks.size() ? shortTicks[length] : -1;
-      if (ticks >= 1 && ticks <= kMaxRecordTicks) {
-        *out++ = ImageWriter::Record(stretchState, static_cast<uint32_t>(ticks));
-      } else {
-        writer.Commit(out);
-        writer.WriteStretch(stretchState, clock.Ticks(length));
-        out = writer.Claim(found - i);
-      }
-      start = end + 1;
-      stretchState = !stretchState;
-    }
-    writer.Commit(out);
-    if (writer.failed()) {
-      return Status::SystemError(Status::Code::kDestinationWrite, writer.errorNumber());
-    }
+    if (!stretches.Write(moves.data(), groups, base)) return WriteError(writer);
     base += count;
   }
-  if (!writer.Flush()) {
-    return Status::SystemError(Status::Code::kDestinationWrite, writer.errorNumber());
-  }
+  if (!writer.Flush()) return WriteError(writer);
   return {};
 }
 
@@ -189,34 +173,24 @@ Status ConvertToImageAdaptive(WaveFile& source, std::FILE* destination, const Ad
     return Status::SystemError(Status::Code::kSourceSeek, source.ErrorNumber());
   }
   AdaptiveComparator comparator(start, source.header().sampleRate);
+  StretchWriter stretches(writer, clock);
   std::vector<uint16_t> values(kBlock);
-  std::vector<uint64_t> changes;
-  bool stretchState = false;
-  uint64_t first = 0;  // index of the first value of the stretch in progress
-  // Each change ends the stretch before it, the changing value included.
-  auto write = [&] {
-    for (const uint64_t end : changes) {
-      writer.WriteStretch(stretchState, clock.Ticks(end + 1 - first));
-      first = end + 1;
-      stretchState = !stretchState;
-    }
-    changes.clear();
-    return !writer.failed();
-  };
+  std::vector<uint64_t> moves;
+  uint64_t base = 0;  // index of the first value of the first group in `moves`
   for (;;) {
     const size_t count = source.ReadValues(values.data(), kBlock);
-    if (source.HasError()) {
-      return Status::SystemError(Status::Code::kSourceRead, source.ErrorNumber());
-    }
+    if (source.HasError()) return ReadError(source);
     if (count == 0) break;
     if (!phaseNormal) InvertPhase(values.data(), count);
-    comparator.Feed(values.data(), count, changes);
-    if (!write()) break;
+    moves.clear();
+    comparator.Feed(values.data(), count, moves);
+    if (!stretches.Write(moves.data(), moves.size(), base)) return WriteError(writer);
+    base += moves.size() * kGroup;
   }
-  comparator.Finish(changes);
-  write();
-  if (!writer.Flush()) {
-    return Status::SystemError(Status::Code::kDestinationWrite, writer.errorNumber());
+  moves.clear();
+  comparator.Finish(moves);
+  if (!stretches.Write(moves.data(), moves.size(), base) || !writer.Flush()) {
+    return WriteError(writer);
   }
   return {};
 }
