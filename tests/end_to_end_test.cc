@@ -490,5 +490,48 @@ TEST_F(PulsecutTest, AChannelChoiceTakesTheLiveChannel) {
   EXPECT_EQ(Read("left.k58"), testing::ReferenceConvert(r.values, 44100, 0xE000, 0x2000, true));
 }
 
+// The adaptive comparator with every other new option: the right channel of a signed stereo
+// recording whose left channel is dead, inverted. Its first pass is reported instead of the
+// record levels, and levels given with -th and -tl are ignored with a note.
+TEST_F(PulsecutTest, TheAdaptiveComparatorTakesTheOtherOptions) {
+  std::vector<int16_t> samples;
+  auto add = [&](int16_t right, size_t count) {
+    for (size_t i = 0; i < count; ++i) {
+      samples.push_back(0);  // the dead left channel
+      samples.push_back(right);
+    }
+  };
+  add(0, 2000);
+  for (int cycle = 0; cycle < 50; ++cycle) {
+    add(-12000, 18);  // inverted: the first half-wave is low
+    add(12000, 18);
+  }
+  add(0, 2000);
+  testing::Layout layout;
+  layout.channels = 2;
+  Write("in.wav", testing::StandardWav(layout, testing::Signed16(samples)));
+  const Outcome o = Run({"in.wav", "out.k58", "-s", "-a", "-cr", "-pr", "-v", "-th9000"});
+  ASSERT_EQ(o.status, 0) << o.err;
+  EXPECT_EQ(o.out, std::string(kBanner) +
+                       "The levels given with -th and -tl are ignored with -a\n"
+                       "\nPASS1: Surveying noise and loudness...\n"
+                       "Adaptive  Noise 0x0001   Swing 0x5dc0   Centre 0x7fff\n"
+                       "Sample freq 44100[Hz]   Channel 2[ch]  Quantize bit 16[bit]  Phase "
+                       "Reverse\n"
+                       "Standard reading: 16-bit signed PCM, the second of 2 channels, data from "
+                       "byte 44, 5800 frames\n"
+                       "PASS2: Converting...\n"
+                       "Done.\n");
+  // A first low stretch up to the first rise, then a record per half-wave but the last low one,
+  // which the silence after it leaves open.
+  const std::string image = Read("out.k58");
+  ASSERT_EQ(image.size(), 18u + 2 * 100);
+  EXPECT_EQ(image.substr(18, 2), std::string("\x13\xB1", 2));  // 2001 values: 5041 ticks
+  for (size_t i = 20; i < image.size(); i += 2) {
+    const bool high = (image[i] & 0x80) != 0;
+    EXPECT_EQ(high, (i - 18) / 2 % 2 == 1) << i;
+  }
+}
+
 }  // namespace
 }  // namespace pulsecut

@@ -92,6 +92,11 @@ TEST(ParseArgumentsTest, ChoosesTheReadingAndTheChannel) {
   }
   // The file names are never options.
   EXPECT_FALSE(Parse({"-s.wav", "-cl.k58"}).settings.reading.standard);
+  // -a, in either case, with anything after it.
+  EXPECT_FALSE(Parse({"in.wav", "out.k58"}).settings.adaptive);
+  EXPECT_TRUE(Parse({"in.wav", "out.k58", "-a"}).settings.adaptive);
+  EXPECT_TRUE(Parse({"in.wav", "out.k58", "/Adaptive"}).settings.adaptive);
+  EXPECT_FALSE(Parse({"-a", "out.k58"}).settings.adaptive);
 }
 
 TEST(ParseHexTest, AccumulatesEveryCharacterWithoutRejectingAny) {

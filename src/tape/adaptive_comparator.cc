@@ -39,11 +39,11 @@ constexpr int64_t kNoiseFloorTenths = 10;
 // ... but no more than half the swing of the loud stretches, so that a signal always gets
 // through, however noisy.
 constexpr int64_t kFloorCapPercent = 50;
-// Where the envelope spans less than three times the noise floor there is no signal, only
-// hiss, and the output holds: over a group, hiss swings about 1.5 times as far as in the
-// quietest millisecond of it, a tape's tones far more.
+// Where a group swings less than three times the noise floor there is no signal, only hiss,
+// and the output holds: over a group, hiss swings about 1.5 times as far as in the quietest
+// millisecond of it, a tape's tones far more.
 constexpr int64_t kGateTimesNoise = 3;
-// Nor is there a signal where the envelope spans under 5% of the loud stretches' swing (26 dB
+// Nor is there a signal where a group swings under 5% of the loud stretches' swing (26 dB
 // below them): a slow drift of the offset in a silence, or the recovery of an AC-coupled
 // recording after a block, is no tone.
 constexpr int64_t kGatePercent = 5;
@@ -310,7 +310,9 @@ uint64_t AdaptiveComparator::RunGroup(const Value* group, size_t count) {
   upper_ = centre + hysteresis / 2;
   lower_ = upper_ - hysteresis;
   next_ += count;
-  if (span < gate_) return 0;  // no signal: the output holds
+  // A group that swings too little holds the output: it carries no signal (even while the
+  // envelope of the block before it still relaxes).
+  if (int64_t{largest} - smallest < gate_) return 0;
 
   // A value rises above `upper_`; one below `lower_` (not above lower_ - 1) falls.
   uint64_t rises = AboveMask(group, upper_);

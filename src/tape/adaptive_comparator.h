@@ -8,8 +8,8 @@
 // dropouts. The centre lies half way between the two sides, so it follows DC drift and
 // AC-coupled droop; the hysteresis is a tenth of the envelope's span, but never less than the
 // swing of the quietest stretches that the first pass found (and never more than half the loud
-// ones'). Where the envelope spans too little to be a signal (a few times the hiss, or 26 dB
-// below the loud stretches) the output holds. The comparator then runs over the group with
+// ones'). Where a group swings too little to be a signal (a few times the hiss, or 26 dB below
+// the loud stretches) the output holds. The comparator then runs over the group with
 // these thresholds.
 //
 // Everything is integer arithmetic on the values, and the groups are counted from the start of
@@ -83,7 +83,7 @@ class AdaptiveComparator {
   AdaptiveStart start_;
   int64_t decay_;  // envelope kept per group, in 1/65536
   int64_t floor_;  // the least hysteresis
-  int64_t gate_;   // the least envelope span of a signal
+  int64_t gate_;   // the least swing of a group that carries a signal
   uint64_t hold_;  // values after a swing before the envelope relaxes
   Smoother smooth_;
   int16_t group_[kGroup] = {};  // smoothed values of the group being filled
