@@ -24,9 +24,8 @@ constexpr int64_t kSmoothAbovePercent = 10;
 // after a dropout or at the end of a block the thresholds come down to the quieter signal
 // within a few milliseconds.
 constexpr double kRelaxSeconds = 1e-3;
-// ... but only from a millisecond after the last group that swung across both halves of the
-// envelope: longer than the longest half-wave (0.42 ms at 1200 Hz), so that the envelope holds
-// while the tones go on.
+// ... but only a millisecond after the signal last reached half way to that side: longer than
+// the longest half-wave (0.42 ms at 1200 Hz), so that the envelope holds while the tones go on.
 constexpr double kHoldSeconds = 1e-3;
 // The hysteresis is 10% of the envelope's span: the signal must swing from one side of the
 // centre to 5% of the span beyond it on the other to change the output. Little enough that a
@@ -47,6 +46,9 @@ constexpr int64_t kGateTimesNoise = 3;
 // below them): a slow drift of the offset in a silence, or the recovery of an AC-coupled
 // recording after a block, is no tone.
 constexpr int64_t kGatePercent = 5;
+// A recording whose quietest stretches swing more than half as far as its loudest one has no
+// silences (a long tone): its quietest stretches are no measure of its hiss.
+constexpr int64_t kSilencePercent = 50;
 // The first pass measures the swing of every millisecond (longer than a cycle of the slowest
 // tone, 1200 Hz), ...
 constexpr double kSurveySeconds = 1e-3;
@@ -175,6 +177,7 @@ class Swings {
     start.centre = counted_ == 0 ? 0 : total_ / static_cast<int64_t>(counted_);
     start.noise = std::max(Percentile(swings_, kNoisePercentile), quantum);
     start.amplitude = Percentile(swings_, kLoudPercentile);
+    start.largest = Percentile(swings_, 100);
     return start;
   }
 
@@ -261,7 +264,11 @@ AdaptiveComparator::AdaptiveComparator(const AdaptiveStart& start, uint32_t samp
   decay_ = static_cast<int64_t>(perGroup * (1 << kDecayShift));
   floor_ = std::min(start.noise * kNoiseFloorTenths / 10, start.amplitude * kFloorCapPercent / 100);
   hold_ = static_cast<uint64_t>(std::lround(sampleRate * kHoldSeconds));
-  gate_ = std::max(start.noise * kGateTimesNoise, start.amplitude * kGatePercent / 100);
+  // Quietest stretches that swing nearly as far as the loudest one are no silences: the hiss
+  // is not known, and only the loudness sets the gate.
+  const bool silences = start.noise * 100 < start.largest * kSilencePercent;
+  gate_ =
+      std::max(silences ? start.noise * kGateTimesNoise : 0, start.amplitude * kGatePercent / 100);
 }
 
 void AdaptiveComparator::Feed(const uint16_t* values, size_t count, std::vector<uint64_t>& moves) {
@@ -289,19 +296,16 @@ void AdaptiveComparator::Finish(std::vector<uint64_t>& moves) {
 template <typename Value>
 uint64_t AdaptiveComparator::RunGroup(const Value* group, size_t count) {
   const auto [smallest, largest] = RangeOf(group, count);
-  // Each side of the envelope takes the group's peak on its side. A millisecond after the last
-  // group that swung across both halves of the envelope, it also relaxes towards that peak: in
-  // a dropout the thresholds come down to the quieter signal, in a silence both sides come to
-  // the signal itself, which then lies in the middle. (Relaxing while the tones go on would let
-  // the group that ends a block pull one side in before the other.)
+  // Each side of the envelope takes the group's peak on its side. A side that no group has
+  // reached half way for kHoldSeconds also relaxes towards the group's peak on its side: in a
+  // dropout the thresholds come down to the quieter signal, in a silence both sides come to the
+  // signal itself, which then lies in the middle. (Relaxing while the tones go on would let
+  // a group that holds one half-wave pull the other side in.)
   const int64_t before = (high_ + low_) >> 1;
-  if (largest >= before + ((high_ - before) >> 1) && smallest <= before - ((before - low_) >> 1)) {
-    lastSwing_ = next_ + count;  // the end of the group
-  }
-  if (next_ - lastSwing_ >= hold_) {
-    high_ = largest + (((high_ - largest) * decay_) >> kDecayShift);
-    low_ = smallest - (((smallest - low_) * decay_) >> kDecayShift);
-  }
+  if (largest >= before + ((high_ - before) >> 1)) highSeen_ = next_ + count;
+  if (smallest <= before - ((before - low_) >> 1)) lowSeen_ = next_ + count;
+  if (next_ - highSeen_ >= hold_) high_ = largest + (((high_ - largest) * decay_) >> kDecayShift);
+  if (next_ - lowSeen_ >= hold_) low_ = smallest - (((smallest - low_) * decay_) >> kDecayShift);
   high_ = std::max<int64_t>(high_, largest);
   low_ = std::min<int64_t>(low_, smallest);
   const int64_t centre = (high_ + low_) >> 1;

@@ -4,10 +4,10 @@
 // Where the recording carries hiss, the values are first smoothed by a moving sum over 100
 // microseconds (a gentle low-pass). Then, for each group of kGroup values, the largest and
 // smallest smoothed value widen the high and low envelope; a millisecond after the signal last
-// swung across the envelope, it also relaxes towards the signal, so that it follows fades and
-// dropouts. The centre lies half way between the two sides, so it follows DC drift and
-// AC-coupled droop; the hysteresis is a tenth of the envelope's span, but never less than the
-// swing of the quietest stretches that the first pass found (and never more than half the loud
+// reached half way to a side, that side also relaxes towards the signal, so that the envelope
+// follows fades and dropouts. The centre lies half way between the two sides, so it follows DC
+// drift and AC-coupled droop; the hysteresis is a tenth of the envelope's span, but never less than
+// the swing of the quietest stretches that the first pass found (and never more than half the loud
 // ones'). Where a group swings too little to be a signal (a few times the hiss, or 26 dB below
 // the loud stretches) the output holds. The comparator then runs over the group with
 // these thresholds.
@@ -48,6 +48,7 @@ struct AdaptiveStart {
   int64_t centre = 0;      // the mean of the recording
   int64_t noise = 0;       // peak-to-peak swing of the quietest stretches
   int64_t amplitude = 0;   // peak-to-peak swing of the loud stretches
+  int64_t largest = 0;     // the largest swing of any stretch
 };
 
 // The first pass: reads up to kSurveyValues values of `file` (spread over the whole recording
@@ -84,13 +85,14 @@ class AdaptiveComparator {
   int64_t decay_;  // envelope kept per group, in 1/65536
   int64_t floor_;  // the least hysteresis
   int64_t gate_;   // the least swing of a group that carries a signal
-  uint64_t hold_;  // values after a swing before the envelope relaxes
+  uint64_t hold_;  // values after a side was last reached before it relaxes
   Smoother smooth_;
   int16_t group_[kGroup] = {};  // smoothed values of the group being filled
   size_t filled_ = 0;
-  uint64_t next_ = 0;       // index of the group's first value
-  uint64_t lastSwing_ = 0;  // where the last group that swung across the envelope ended
-  int64_t high_;            // envelope
+  uint64_t next_ = 0;      // index of the group's first value
+  uint64_t highSeen_ = 0;  // where the last group that reached half way to each side ended
+  uint64_t lowSeen_ = 0;
+  int64_t high_;  // envelope
   int64_t low_;
   int64_t upper_ = 0;
   int64_t lower_ = 0;

@@ -116,6 +116,19 @@ TEST(AdaptiveComparatorTest, NoEdgeOfATipIsLostOrAdded) {
   }
 }
 
+// A recording of one long tone has no silence to measure its hiss in: its quietest stretches
+// swing as far as its loudest, and must not be taken for hiss.
+TEST(AdaptiveComparatorTest, AToneWithoutSilencesKeepsEveryEdge) {
+  Hiss hiss(500);
+  std::vector<uint16_t> v;
+  AddTone(v, 6000, 300, hiss);
+  const std::vector<uint64_t> changes = Changes(v, Survey(v));
+  ASSERT_EQ(changes.size(), 600u);
+  for (size_t i = 0; i < changes.size(); ++i) {
+    ASSERT_NEAR(static_cast<double>(changes[i]), kHalfWave * static_cast<double>(i), 3) << i;
+  }
+}
+
 TEST(AdaptiveComparatorTest, HissInASilenceGivesNoEdge) {
   Hiss hiss(1500);
   std::vector<uint16_t> v;
