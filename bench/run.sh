@@ -7,8 +7,9 @@
 # synthetic tape signal (kept in $BENCH_DIR between runs, default /tmp/pulsecut-bench), reads
 # each once so that it is in the page cache, then times in pairs: `cat FILE >/dev/null`, a whole
 # run (PASS1 + PASS2), a run with -th/-tl (PASS2 only) and, for 16-bit stereo, the same run with
-# the standard reading (-s). Prints the medians, MB/s and the ratio of each run to cat; the -s
-# row also gives its ratio to the classic -th/-tl run.
+# the standard reading (-s) and with the adaptive comparator (-s -a, both passes). Prints the
+# medians, MB/s and the ratio of each run to cat; the -s row also gives its ratio to the classic
+# -th/-tl run.
 set -euo pipefail
 size=${1:-1024}
 runs=${2:-5}
@@ -38,7 +39,7 @@ for format in "2 16 stereo16" "1 8 mono8"; do
   [ -f "$wav" ] || "$build/make_recording" "$wav" "$size" "$1" "$2"
   cat "$wav" >/dev/null
   bytes=$(stat -c %s "$wav")
-  cats=() whole=() given=() standard=()
+  cats=() whole=() given=() standard=() adaptive=()
   for ((i = 0; i < runs; i++)); do
     cats+=("$(timed cat "$wav")")
     rm -f "$dir/out.k58"
@@ -48,23 +49,27 @@ for format in "2 16 stereo16" "1 8 mono8"; do
     if [ "$2" = 16 ]; then
       rm -f "$dir/out.k58"
       standard+=("$(timed "$build/pulsecut" "$wav" "$dir/out.k58" -thc000 -tl4000 -s)")
+      rm -f "$dir/out.k58"
+      adaptive+=("$(timed "$build/pulsecut" "$wav" "$dir/out.k58" -s -a)")
     fi
   done
   c=$(printf "%s\n" "${cats[@]}" | median)
   g=$(printf "%s\n" "${given[@]}" | median)
   modes="cat whole given"
-  [ "$2" = 16 ] && modes="$modes standard"
+  [ "$2" = 16 ] && modes="$modes standard adaptive"
   for mode in $modes; do
     case $mode in
       cat) t=$c ;;
       whole) t=$(printf "%s\n" "${whole[@]}" | median) ;;
       given) t=$g ;;
       standard) t=$(printf "%s\n" "${standard[@]}" | median) ;;
+      adaptive) t=$(printf "%s\n" "${adaptive[@]}" | median) ;;
     esac
     label=$mode
     [ "$mode" = whole ] && label="PASS1+2"
     [ "$mode" = given ] && label="-th/-tl"
     [ "$mode" = standard ] && label="-s"
+    [ "$mode" = adaptive ] && label="-s -a"
     awk -v n="$3" -v m="$label" -v t="$t" -v b="$bytes" -v c="$c" -v g="$g" -v s="$mode" \
       'BEGIN {printf "%-14s %-7s %9.3f %9.0f %7.2f", n, m, t / 1e9, b / (t / 1e9) / 1e6, t / c
               if (s == "standard") printf "   (%.2f x the classic -th/-tl)", t / g
