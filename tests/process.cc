@@ -1,6 +1,8 @@
 #include "process.h"
 
+#include <fcntl.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdlib>
 
@@ -18,10 +20,12 @@ std::string Quote(const std::string& s) {
 }  // namespace
 
 Outcome RunProgram(const std::string& binary, const std::vector<std::string>& args,
-                   const std::string& directory, const std::string& input) {
+                   const std::string& directory, const std::string& input,
+                   const std::string& setup) {
   const std::string out = directory + "/.stdout";
   const std::string err = directory + "/.stderr";
   std::string command = "cd " + Quote(directory) + " && ";
+  if (!setup.empty()) command += setup + "; ";
   if (!input.empty()) command += "cat " + Quote(input) + " | ";
   command += Quote(binary);
   for (const std::string& a : args) command += " " + Quote(a);
@@ -32,6 +36,30 @@ Outcome RunProgram(const std::string& binary, const std::vector<std::string>& ar
   o.out = ReadFile(out);
   o.err = ReadFile(err);
   return o;
+}
+
+int StartProgram(const std::string& binary, const std::vector<std::string>& args,
+                 const std::string& directory) {
+  std::vector<std::string> words{binary};
+  words.insert(words.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (std::string& w : words) argv.push_back(w.data());
+  argv.push_back(nullptr);
+  const pid_t pid = fork();
+  if (pid == 0) {
+    const int null = open("/dev/null", O_WRONLY);
+    dup2(null, 1);
+    dup2(null, 2);
+    if (chdir(directory.c_str()) == 0) execv(binary.c_str(), argv.data());
+    _exit(127);
+  }
+  return pid;
+}
+
+int WaitForProgram(int pid) {
+  int raw = 0;
+  waitpid(pid, &raw, 0);
+  return raw;
 }
 
 }  // namespace pulsecut::testing

@@ -6,7 +6,9 @@
 #include <cstring>
 
 #include "analysis/level_analyzer.h"
+#include "base/output_file.h"
 #include "tape/tape_image.h"
+#include "wav/riff_header.h"
 #include "wav/wave_file.h"
 
 namespace pulsecut {
@@ -139,7 +141,14 @@ int Run(const Settings& settings, std::FILE* out, std::FILE* err) {
   if (const Status chosen = source.ChooseReading(settings.reading); !chosen.ok()) {
     return ReportFailure(chosen, err);
   }
-  std::FILE* destination = std::fopen(settings.destination.c_str(), "wb");
+  // A recording is never overwritten (pulsecut *.wav names one as the destination).
+  if (IsWaveRecording(settings.destination.c_str())) {
+    std::fprintf(err, "Destination file open: %s is a WAV recording; it is not overwritten\n",
+                 settings.destination.c_str());
+    return kExitDestination;
+  }
+  OutputFile output;
+  std::FILE* destination = output.Open(settings.destination);
   if (destination == nullptr) {
     ReportSystemError(err, "Destination file open", errno);
     return kExitDestination;
@@ -156,8 +165,13 @@ int Run(const Settings& settings, std::FILE* out, std::FILE* err) {
                       ? ConvertToImageAdaptive(source, destination, start, settings.phaseNormal)
                       : ConvertToImage(source, destination, SchmittTrigger(highLevel, lowLevel),
                                        settings.phaseNormal);
-  if (std::fclose(destination) != 0 && status.ok()) {
-    status = Status::SystemError(Status::Code::kDestinationWrite, errno);
+  // The image takes the destination's place only when it is complete.
+  if (status.ok()) {
+    if (const int error = output.Commit(); error != 0) {
+      status = Status::SystemError(Status::Code::kDestinationWrite, error);
+    }
+  } else {
+    output.Abandon();
   }
   source.Close();
   if (!status.ok()) return ReportFailure(status, err);

@@ -1,10 +1,13 @@
 #include "k58/commands.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <string>
 
+#include "base/output_file.h"
 #include "k58/image_diff.h"
 #include "k58/render.h"
 #include "k58/stretches.h"
@@ -22,6 +25,38 @@ std::string Clock(int64_t ticks) {
                 static_cast<long long>(ms / 3600000), static_cast<long long>(ms / 60000 % 60),
                 static_cast<long long>(ms / 1000 % 60), static_cast<long long>(ms % 1000));
   return text;
+}
+
+// Opens the output `path` of a subcommand that reads the image `input`, complete or nothing (see
+// OutputFile). The input itself is refused: status 2, its bytes untouched. Returns null with
+// the exit status in `status` when the output cannot be opened.
+std::FILE* OpenOutput(OutputFile& output, const std::string& input, const std::string& path,
+                      std::FILE* err, int& status) {
+  struct stat in;
+  struct stat out;
+  if (stat(input.c_str(), &in) == 0 && stat(path.c_str(), &out) == 0 && in.st_dev == out.st_dev &&
+      in.st_ino == out.st_ino) {
+    std::fprintf(err, "k58: %s: is the input image; it is not overwritten\n", path.c_str());
+    status = kExitArguments;
+    return nullptr;
+  }
+  std::FILE* stream = output.Open(path);
+  if (stream == nullptr) {
+    std::fprintf(err, "k58: %s: %s\n", path.c_str(), std::strerror(errno));
+    status = kExitImage;
+  }
+  return stream;
+}
+
+// Puts the output in place when everything was written (`error` is 0), or reports why not.
+int FinishOutput(OutputFile& output, const std::string& path, int error, std::FILE* err) {
+  if (error == 0) error = output.Commit();
+  if (error != 0) {
+    output.Abandon();
+    std::fprintf(err, "k58: %s: %s\n", path.c_str(), std::strerror(error));
+    return kExitImage;
+  }
+  return kExitOk;
 }
 
 // Reads `path` or reports why not.
@@ -146,18 +181,12 @@ int Info(const Options& o, std::FILE* out, std::FILE* err) {
 int Wav(const Options& o, std::FILE* /*out*/, std::FILE* err) {
   ImageContents image;
   if (!Load(o.files[0], image, err)) return kExitImage;
-  std::FILE* out = std::fopen(o.files[1].c_str(), "wb");
-  if (out == nullptr) {
-    std::fprintf(err, "k58: %s: %s\n", o.files[1].c_str(), std::strerror(errno));
-    return kExitImage;
-  }
+  OutputFile output;
+  int status = kExitOk;
+  std::FILE* out = OpenOutput(output, o.files[0], o.files[1], err, status);
+  if (out == nullptr) return status;
   const bool written = RenderWav(ToStretches(image.records), o.rate, o.bits, out);
-  const int error = errno;
-  if (std::fclose(out) != 0 || !written) {
-    std::fprintf(err, "k58: %s: %s\n", o.files[1].c_str(), std::strerror(written ? errno : error));
-    return kExitImage;
-  }
-  return kExitOk;
+  return FinishOutput(output, o.files[1], written ? 0 : (errno != 0 ? errno : EIO), err);
 }
 
 int Diff(const Options& o, std::FILE* out, std::FILE* err) {
@@ -202,11 +231,10 @@ int Labels(const Options& o, std::FILE* out, std::FILE* err) {
   const bool exact = rate && std::all_of(counts.begin(), counts.end(),
                                          [](const auto& c) { return c.has_value(); });
 
-  std::FILE* labels = std::fopen(o.files[1].c_str(), "w");
-  if (labels == nullptr) {
-    std::fprintf(err, "k58: %s: %s\n", o.files[1].c_str(), std::strerror(errno));
-    return kExitImage;
-  }
+  OutputFile output;
+  int status = kExitOk;
+  std::FILE* labels = OpenOutput(output, o.files[0], o.files[1], err, status);
+  if (labels == nullptr) return status;
   size_t written = 0;
   uint64_t sample = 0;
   for (size_t i = 0; i < stretches.size(); ++i) {
@@ -223,9 +251,8 @@ int Labels(const Options& o, std::FILE* out, std::FILE* err) {
                  s.high ? "high" : "low", static_cast<long long>(us), s.firstRecord);
     ++written;
   }
-  if (std::fclose(labels) != 0) {
-    std::fprintf(err, "k58: %s: %s\n", o.files[1].c_str(), std::strerror(errno));
-    return kExitImage;
+  if (const int finished = FinishOutput(output, o.files[1], 0, err); finished != kExitOk) {
+    return finished;
   }
   std::fprintf(
       out, "%zu labels (shorter than %lld us or longer than %lld us), times %s\n", written,

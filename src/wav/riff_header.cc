@@ -1,5 +1,7 @@
 #include "wav/riff_header.h"
 
+#include <sys/stat.h>
+
 #include <cstdio>
 #include <cstring>
 #include <optional>
@@ -201,6 +203,17 @@ Status ReadRiffFormat(BinaryFile& file, RiffFormat* format) {
   format->dataStart = *dataStart;
   format->dataSize = dataSize;
   return {};
+}
+
+bool IsWaveRecording(const char* path) {
+  // Only a regular file: opening a FIFO to look would wait for a writer.
+  struct stat info;
+  if (stat(path, &info) != 0 || !S_ISREG(info.st_mode)) return false;
+  BinaryFile file;
+  if (!file.Open(path, ModeRead | ModeBinary)) return false;
+  uint8_t riff[kFirstChunk];
+  return file.ReadBytes(riff, sizeof riff) == sizeof riff &&
+         (IdIs(riff, "RIFF") || IdIs(riff, "RF64") || IdIs(riff, "BW64")) && IdIs(riff + 8, "WAVE");
 }
 
 }  // namespace pulsecut

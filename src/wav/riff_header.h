@@ -36,4 +36,8 @@ struct RiffFormat {
 // a failed seek or read fails with its system error.
 Status ReadRiffFormat(BinaryFile& file, RiffFormat* format);
 
+// Whether `path` is a regular file that starts as a WAVE recording does: bytes 0-3 "RIFF",
+// "RF64" or "BW64" and bytes 8-11 "WAVE".
+bool IsWaveRecording(const char* path);
+
 }  // namespace pulsecut
