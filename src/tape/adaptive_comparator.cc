@@ -85,29 +85,41 @@ __m128i LoadCentred(const Value* p) {
 }
 #endif
 
-// Bit i set when the centred values[i] > t, for kGroup values. A threshold beyond the 16-bit
-// range is above or below every value.
+// The comparator's masks of kGroup centred values: bit i of `rises` is set when values[i] is
+// above `upper`, bit i of `falls` when it is below `lower`. Thresholds beyond the 16-bit range
+// are above or below every value.
 template <typename Value>
-uint64_t AboveMask(const Value* values, int64_t t) {
-  if (t >= INT16_MAX) return 0;
-  if (t < INT16_MIN) return ~uint64_t{0};
-  const auto bound = static_cast<int16_t>(t);
-  uint64_t mask = 0;
+ChangeMasks MasksOf(const Value* values, int64_t upper, int64_t lower) {
+  const auto clamp = [](int64_t t) {
+    return static_cast<int16_t>(std::clamp<int64_t>(t, INT16_MIN, INT16_MAX));
+  };
+  const bool noneRise = upper >= INT16_MAX;
+  const bool noneFall = lower <= INT16_MIN;
+  const int16_t rise = clamp(upper);
+  const int16_t stay = clamp(lower - 1);  // a value above it does not fall
+  uint64_t rises = 0;
+  uint64_t stays = 0;
 #if defined(__SSE2__)
   // Sixteen results packed into bytes and gathered at a time.
-  const __m128i limit = _mm_set1_epi16(bound);
+  const __m128i riseAbove = _mm_set1_epi16(rise);
+  const __m128i stayAbove = _mm_set1_epi16(stay);
   for (size_t j = 0; j < AdaptiveComparator::kGroup / 16; ++j) {
-    const __m128i a = _mm_cmpgt_epi16(LoadCentred(values + 16 * j), limit);
-    const __m128i b = _mm_cmpgt_epi16(LoadCentred(values + 16 * j + 8), limit);
-    const int bits = _mm_movemask_epi8(_mm_packs_epi16(a, b));
-    mask |= uint64_t{static_cast<uint32_t>(bits)} << (16 * j);
+    const __m128i a = LoadCentred(values + 16 * j);
+    const __m128i b = LoadCentred(values + 16 * j + 8);
+    const int r = _mm_movemask_epi8(
+        _mm_packs_epi16(_mm_cmpgt_epi16(a, riseAbove), _mm_cmpgt_epi16(b, riseAbove)));
+    const int k = _mm_movemask_epi8(
+        _mm_packs_epi16(_mm_cmpgt_epi16(a, stayAbove), _mm_cmpgt_epi16(b, stayAbove)));
+    rises |= uint64_t{static_cast<uint32_t>(r)} << (16 * j);
+    stays |= uint64_t{static_cast<uint32_t>(k)} << (16 * j);
   }
 #else
   for (size_t i = 0; i < AdaptiveComparator::kGroup; ++i) {
-    mask |= uint64_t{Centred(values[i]) > bound} << i;
+    rises |= uint64_t{Centred(values[i]) > rise} << i;
+    stays |= uint64_t{Centred(values[i]) > stay} << i;
   }
 #endif
-  return mask;
+  return {noneRise ? 0 : rises, noneFall ? 0 : ~stays};
 }
 
 // The smallest and the largest of the centred values[0, count).
@@ -195,33 +207,40 @@ class Swings {
 Status SurveyRecording(WaveFile& file, bool phaseNormal, AdaptiveStart* start) {
   const uint32_t rate = file.header().sampleRate;
   const auto stretch = static_cast<size_t>(std::max(1L, std::lround(rate * kSurveySeconds)));
-  // Whole blocks spread evenly when the recording is longer than the survey.
+  // Whole blocks spread evenly when the recording is longer than the survey; the first
+  // kSurveyValues when its length is unknown.
   const uint64_t values = file.CountValues();
-  const uint64_t blocks = (values + kSurveyBlock - 1) / kSurveyBlock;
+  const uint64_t blocks =
+      values == 0 ? kSurveyValues / kSurveyBlock : (values + kSurveyBlock - 1) / kSurveyBlock;
   const uint64_t wanted = kSurveyValues / kSurveyBlock;
   const uint64_t step = blocks > wanted ? blocks / wanted : 1;
 
-  std::vector<uint16_t> block(kSurveyBlock);
-  Swings raw(1, stretch);
-  Swings smoothed(SmoothingFor(rate), stretch);
-  for (uint64_t b = 0;; b += step) {
-    if (values != 0 && b >= blocks) break;
+  // The blocks are kept: the smoothed swings are measured only if the plain ones call for it.
+  std::vector<std::vector<uint16_t>> survey;
+  for (uint64_t b = 0; b < blocks; b += step) {
     if ((b == 0 || step > 1) && !file.SeekFrame(b * kSurveyBlock)) {
       return Status::SystemError(Status::Code::kSourceSeek, file.ErrorNumber());
     }
+    std::vector<uint16_t> block(kSurveyBlock);
     const size_t n = file.ReadValues(block.data(), kSurveyBlock);
     if (file.HasError()) return Status::SystemError(Status::Code::kSourceRead, file.ErrorNumber());
     if (n == 0) break;
+    block.resize(n);
     if (!phaseNormal) InvertPhase(block.data(), n);
-    raw.Block(block.data(), n);
-    smoothed.Block(block.data(), n);
-    if (values == 0 && n < kSurveyBlock) break;
+    survey.push_back(std::move(block));
+    if (n < kSurveyBlock) break;
   }
   // An 8-bit value moves by steps of 0x100.
   const int64_t quantum = file.encoding() == Encoding::kUnsigned8 ? 0x100 : 1;
-  const AdaptiveStart plain = raw.Start(quantum);
-  *start =
-      plain.noise * 100 > plain.amplitude * kSmoothAbovePercent ? smoothed.Start(quantum) : plain;
+  auto measure = [&](uint32_t smoothing) {
+    Swings swings(smoothing, stretch);
+    for (const std::vector<uint16_t>& block : survey) swings.Block(block.data(), block.size());
+    return swings.Start(quantum);
+  };
+  *start = measure(1);
+  if (start->noise * 100 > start->amplitude * kSmoothAbovePercent) {
+    *start = measure(SmoothingFor(rate));
+  }
   return {};
 }
 
@@ -271,30 +290,9 @@ AdaptiveComparator::AdaptiveComparator(const AdaptiveStart& start, uint32_t samp
       std::max(silences ? start.noise * kGateTimesNoise : 0, start.amplitude * kGatePercent / 100);
 }
 
-void AdaptiveComparator::Feed(const uint16_t* values, size_t count, std::vector<uint64_t>& moves) {
-  size_t i = 0;
-  if (smooth_.length() == 1 && filled_ == 0) {  // whole groups straight from the values
-    for (; i + kGroup <= count; i += kGroup) moves.push_back(RunGroup(values + i, kGroup));
-  }
-  while (i < count) {
-    const size_t take = std::min(kGroup - filled_, count - i);
-    smooth_.Run(values + i, take, group_ + filled_);
-    filled_ += take;
-    i += take;
-    if (filled_ == kGroup) {
-      moves.push_back(RunGroup(group_, kGroup));
-      filled_ = 0;
-    }
-  }
-}
-
-void AdaptiveComparator::Finish(std::vector<uint64_t>& moves) {
-  if (filled_ > 0) moves.push_back(RunGroup(group_, filled_));
-  filled_ = 0;
-}
-
 template <typename Value>
-uint64_t AdaptiveComparator::RunGroup(const Value* group, size_t count) {
+[[gnu::always_inline]] inline uint64_t AdaptiveComparator::RunGroup(const Value* group,
+                                                                    size_t count) {
   const auto [smallest, largest] = RangeOf(group, count);
   // Each side of the envelope takes the group's peak on its side. A side that no group has
   // reached half way for kHoldSeconds also relaxes towards the group's peak on its side: in a
@@ -318,18 +316,41 @@ uint64_t AdaptiveComparator::RunGroup(const Value* group, size_t count) {
   // envelope of the block before it still relaxes).
   if (int64_t{largest} - smallest < gate_) return 0;
 
-  // A value rises above `upper_`; one below `lower_` (not above lower_ - 1) falls.
-  uint64_t rises = AboveMask(group, upper_);
-  uint64_t falls = ~AboveMask(group, lower_ - 1);
+  ChangeMasks masks = MasksOf(group, upper_, lower_);
   if (count < kGroup) {  // the values beyond `count` neither rise nor fall
     const uint64_t valid = (uint64_t{1} << count) - 1;
-    rises &= valid;
-    falls &= valid;
+    masks.rises &= valid;
+    masks.falls &= valid;
   }
   uint64_t high = state_ ? 1 : 0;
-  const uint64_t moves = GroupMoves({rises, falls}, /*toggling=*/false, high);
+  const uint64_t moves = GroupMoves(masks, /*toggling=*/false, high);
   state_ = high != 0;
   return moves;
+}
+
+void AdaptiveComparator::Feed(const uint16_t* values, size_t count, std::vector<uint64_t>& moves) {
+  size_t i = 0;
+  if (smooth_.length() == 1 && filled_ == 0) {  // whole groups straight from the values
+    const size_t before = moves.size();
+    moves.resize(before + count / kGroup);
+    uint64_t* out = moves.data() + before;
+    for (; i + kGroup <= count; i += kGroup) *out++ = RunGroup(values + i, kGroup);
+  }
+  while (i < count) {
+    const size_t take = std::min(kGroup - filled_, count - i);
+    smooth_.Run(values + i, take, group_ + filled_);
+    filled_ += take;
+    i += take;
+    if (filled_ == kGroup) {
+      moves.push_back(RunGroup(group_, kGroup));
+      filled_ = 0;
+    }
+  }
+}
+
+void AdaptiveComparator::Finish(std::vector<uint64_t>& moves) {
+  if (filled_ > 0) moves.push_back(RunGroup(group_, filled_));
+  filled_ = 0;
 }
 
 }  // namespace pulsecut

@@ -43,19 +43,6 @@ size_t FindMoves(const SchmittTrigger& trigger, const Value* values, uint8_t low
   return groups;
 }
 
-// Stores the index of every set bit of `moves[0, groups)`, bit i of group g being value
-// g * kGroup + i, in `changes` and returns how many there are.
-size_t ListChanges(const uint64_t* moves, size_t groups, uint32_t* changes) {
-  size_t found = 0;
-  for (size_t g = 0; g < groups; ++g) {
-    for (uint64_t m = moves[g]; m != 0; m &= m - 1) {
-      changes[found++] =
-          static_cast<uint32_t>(g * kGroup + static_cast<size_t>(std::countr_zero(m)));
-    }
-  }
-  return found;
-}
-
 // Writes the stretches that the changes in masks of kGroup values end, each change ending the
 // stretch before it with the changing value included. The stretches alternate from low.
 class StretchWriter {
@@ -66,23 +53,25 @@ class StretchWriter {
   // moves[0, groups): the masks of the groups from value `base` (a multiple of kGroup) on.
   // Returns false once a write failed.
   bool Write(const uint64_t* moves, size_t groups, uint64_t base) {
-    changes_.resize(groups * kGroup);
-    const size_t found = ListChanges(moves, groups, changes_.data());
+    size_t left = 0;
+    for (size_t g = 0; g < groups; ++g) left += static_cast<size_t>(std::popcount(moves[g]));
     // A short stretch is one record, written through a local cursor.
-    uint16_t* out = writer_.Claim(found);
-    for (size_t i = 0; i < found; ++i) {
-      const uint64_t end = base + changes_[i];
-      const uint64_t length = end + 1 - start_;
-      const int64_t ticks = length < shortTicks_.size() ? shortTicks_[length] : -1;
-      if (ticks >= 1 && ticks <= kMaxRecordTicks) {
-        *out++ = ImageWriter::Record(high_, static_cast<uint32_t>(ticks));
-      } else {
-        writer_.Commit(out);
-        writer_.WriteStretch(high_, clock_.Ticks(length));
-        out = writer_.Claim(found - i);
+    uint16_t* out = writer_.Claim(left);
+    for (size_t g = 0; g < groups; ++g) {
+      for (uint64_t m = moves[g]; m != 0; m &= m - 1, --left) {
+        const uint64_t end = base + g * kGroup + static_cast<uint64_t>(std::countr_zero(m));
+        const uint64_t length = end + 1 - start_;
+        const int64_t ticks = length < shortTicks_.size() ? shortTicks_[length] : -1;
+        if (ticks >= 1 && ticks <= kMaxRecordTicks) {
+          *out++ = ImageWriter::Record(high_, static_cast<uint32_t>(ticks));
+        } else {
+          writer_.Commit(out);
+          writer_.WriteStretch(high_, clock_.Ticks(length));
+          out = writer_.Claim(left);
+        }
+        start_ = end + 1;
+        high_ = !high_;
       }
-      start_ = end + 1;
-      high_ = !high_;
     }
     writer_.Commit(out);
     return !writer_.failed();
@@ -92,7 +81,6 @@ class StretchWriter {
   ImageWriter& writer_;
   const StretchClock& clock_;
   const std::span<const int64_t> shortTicks_;
-  std::vector<uint32_t> changes_;
   uint64_t start_ = 0;  // index of the first value of the stretch in progress
   bool high_ = false;   // the state of the stretch in progress
 };
