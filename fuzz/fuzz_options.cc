@@ -30,6 +30,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   switch (r.outcome) {
     case ParseOutcome::kUsage:
       break;
+    case ParseOutcome::kVersion:
+      Check(argv.size() == 2 && args[1] == "--version", "--version is the only argument");
+      break;
     case ParseOutcome::kHighBelowLow:
     case ParseOutcome::kLowAboveHigh:
       Check(argv.size() > 3, "a level error needs a level option");

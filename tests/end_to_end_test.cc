@@ -75,6 +75,15 @@ TEST_F(PulsecutTest, FewerThanTwoArgumentsPrintTheUsage) {
   }
 }
 
+// --version alone prints the version; anything else alone is still the usage.
+TEST_F(PulsecutTest, VersionAloneIsTheVersion) {
+  const Outcome o = Run({"--version"});
+  EXPECT_EQ(o.status, 0);
+  EXPECT_EQ(o.out, "pulsecut " PULSECUT_VERSION "\n");
+  EXPECT_EQ(Run({"--versions"}).out, kUsage);
+  EXPECT_EQ(Run({"-v"}).out, kUsage);
+}
+
 TEST_F(PulsecutTest, HelpOptionsPrintTheUsageAndConvertNothing) {
   Write("a.wav", kWholeRun);
   for (const char* option : {"-h", "-H", "-?", "/help"}) {

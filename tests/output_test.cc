@@ -186,8 +186,8 @@ TEST_F(OutputTest, K58NeverWritesOverItsInput) {
     for (const char* output : {"a.k58", "./a.k58", "hard.k58"}) {
       const Outcome o = K58({command, "a.k58", output});
       EXPECT_EQ(o.status, 2) << command << " " << output;
-      EXPECT_EQ(o.err,
-                std::string("k58: ") + output + ": is the input image; it is not overwritten\n");
+      EXPECT_EQ(o.err, std::string("k58 ") + command + ": " + output +
+                           ": is the input image; it is not overwritten\n");
       EXPECT_EQ(Read("a.k58"), testing::Image({0x0064, 0x8064, 0x0064}));
     }
   }

@@ -1,6 +1,7 @@
 #include "app/options.h"
 
 #include <cctype>
+#include <cstring>
 
 namespace pulsecut {
 
@@ -18,7 +19,8 @@ uint32_t ParseHex(const char* digits) {
 ParseResult ParseArguments(int argc, const char* const* argv) {
   ParseResult result;
   if (argc < 3) {
-    result.outcome = ParseOutcome::kUsage;
+    const bool version = argc == 2 && std::strcmp(argv[1], "--version") == 0;
+    result.outcome = version ? ParseOutcome::kVersion : ParseOutcome::kUsage;
     return result;
   }
   Settings& settings = result.settings;
@@ -67,7 +69,8 @@ ParseResult ParseArguments(int argc, const char* const* argv) {
 }
 
 const char* UsageText() {
-  return "WAV file to K58 file converter for RQ5 v0.3\n\n"
+  return "WAV file to K58 file converter for RQ5 v" PULSECUT_VERSION
+         "\n\n"
          "Synopsis: pulsecut infile outfile [options]\n\n"
          "Option : -v       Verbose mode\n"
          "         -th[hex] Specify upper threshold in hex code\n"

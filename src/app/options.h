@@ -28,6 +28,7 @@ enum class ParseOutcome {
   kUsage,         // print the usage text, exit status 0
   kHighBelowLow,  // -th gave a level below the low level, exit status 1
   kLowAboveHigh,  // -tl gave a level above the high level, exit status 1
+  kVersion,       // --version as the only argument: print the version, exit status 0
 };
 
 struct ParseResult {
@@ -36,12 +37,12 @@ struct ParseResult {
 };
 
 // Parses argv[1..argc) without printing or exiting. Fewer than two arguments ask for the usage
-// text. The first two arguments are the file names and are never read as options; from the
-// third on, an argument that starts with '-' or '/' is an option chosen by its second character
-// (and for -c, -p and -t its third), in either case: -v, -s, -a, -cl, -cr, -cm, -pn, -pr,
-// -th<hex>, -tl<hex>, -h and -?.
-// Anything else is ignored. Each level is checked against the other one as it is parsed; the
-// first failing check or -h ends the parse.
+// text, except --version alone, which asks for the version. The first two arguments are the file
+// names and are never read as options; from the third on, an argument that starts with '-' or '/'
+// is an option chosen by its second character (and for -c, -p and -t its third), in either case:
+// -v, -s, -a, -cl, -cr, -cm, -pn, -pr, -th<hex>, -tl<hex>, -h and -?. Anything else is ignored.
+// Each level is checked against the other one as it is parsed; the first failing check or -h ends
+// the parse.
 ParseResult ParseArguments(int argc, const char* const* argv);
 
 // The value of the hexadecimal digits in `digits`, accumulated as value * 16 + digit in

@@ -110,6 +110,9 @@ int ReportParseOutcome(ParseOutcome outcome, std::FILE* out) {
     case ParseOutcome::kLowAboveHigh:
       std::fputs("Illegal parameter. tl must be lower than th.\n", out);
       return kExitSource;
+    case ParseOutcome::kVersion:
+      std::fputs("pulsecut " PULSECUT_VERSION "\n", out);
+      return kExitOk;
     case ParseOutcome::kRun:
       break;
   }
@@ -119,7 +122,7 @@ int ReportParseOutcome(ParseOutcome outcome, std::FILE* out) {
 int Run(const Settings& settings, std::FILE* out, std::FILE* err) {
   const bool verbose = settings.verbose;
   if (verbose) {
-    std::fputs("WAV to K58 converter v0.3\n", out);
+    std::fputs("WAV to K58 converter v" PULSECUT_VERSION "\n", out);
     std::fputs("by the pulsecut developers, for RQ5 tape preservation\n", out);
   }
   if (const int status = CheckSource(settings, err); status != kExitOk) return status;

@@ -4,15 +4,19 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <cstring>
 #include <string>
 
 #include "base/output_file.h"
 #include "k58/image_diff.h"
+#include "k58/json.h"
 #include "k58/render.h"
 #include "k58/stretches.h"
 #include "tape/image_format.h"
 #include "tape/image_reader.h"
+#include "wav/riff_header.h"
+#include "wav/wave_file.h"
 
 namespace pulsecut::k58 {
 namespace {
@@ -27,43 +31,51 @@ std::string Clock(int64_t ticks) {
   return text;
 }
 
+// "k58 SUBCOMMAND: ", the start of every message of a subcommand.
+std::string Prefix(const Options& o) {
+  const SubcommandSpec* spec = FindSubcommand(o.subcommand);
+  return std::string("k58 ") + (spec != nullptr ? spec->name : "") + ": ";
+}
+
 // Opens the output `path` of a subcommand that reads the image `input`, complete or nothing (see
 // OutputFile). The input itself is refused: status 2, its bytes untouched. Returns null with
 // the exit status in `status` when the output cannot be opened.
-std::FILE* OpenOutput(OutputFile& output, const std::string& input, const std::string& path,
-                      std::FILE* err, int& status) {
+std::FILE* OpenOutput(const Options& o, OutputFile& output, const std::string& input,
+                      const std::string& path, std::FILE* err, int& status) {
   struct stat in;
   struct stat out;
   if (stat(input.c_str(), &in) == 0 && stat(path.c_str(), &out) == 0 && in.st_dev == out.st_dev &&
       in.st_ino == out.st_ino) {
-    std::fprintf(err, "k58: %s: is the input image; it is not overwritten\n", path.c_str());
+    std::fprintf(err, "%s%s: is the input image; it is not overwritten\n", Prefix(o).c_str(),
+                 path.c_str());
     status = kExitArguments;
     return nullptr;
   }
   std::FILE* stream = output.Open(path);
   if (stream == nullptr) {
-    std::fprintf(err, "k58: %s: %s\n", path.c_str(), std::strerror(errno));
+    std::fprintf(err, "%s%s: %s\n", Prefix(o).c_str(), path.c_str(), std::strerror(errno));
     status = kExitImage;
   }
   return stream;
 }
 
 // Puts the output in place when everything was written (`error` is 0), or reports why not.
-int FinishOutput(OutputFile& output, const std::string& path, int error, std::FILE* err) {
+int FinishOutput(const Options& o, OutputFile& output, const std::string& path, int error,
+                 std::FILE* err) {
   if (error == 0) error = output.Commit();
   if (error != 0) {
     output.Abandon();
-    std::fprintf(err, "k58: %s: %s\n", path.c_str(), std::strerror(error));
+    std::fprintf(err, "%s%s: %s\n", Prefix(o).c_str(), path.c_str(), std::strerror(error));
     return kExitImage;
   }
   return kExitOk;
 }
 
 // Reads `path` or reports why not.
-bool Load(const std::string& path, ImageContents& image, std::FILE* err) {
+bool Load(const Options& o, const std::string& path, ImageContents& image, std::FILE* err) {
   const ImageReadResult r = ReadImageFile(path);
   if (!r.ok) {
-    std::fprintf(err, "k58: %s: %s\n", path.c_str(), r.error.c_str());
+    std::fprintf(err, "%s%s: %s\n", Prefix(o).c_str(), path.c_str(), r.error.c_str());
     return false;
   }
   image = r.image;
@@ -122,7 +134,7 @@ std::string JsonMicros(int64_t ticks) {
 
 int Info(const Options& o, std::FILE* out, std::FILE* err) {
   ImageContents image;
-  if (!Load(o.files[0], image, err)) return kExitImage;
+  if (!Load(o, o.files[0], image, err)) return kExitImage;
   const std::vector<Stretch> stretches = ToStretches(image.records);
   size_t continuations = 0;
   for (const Stretch& s : stretches) continuations += s.records - 1;
@@ -131,24 +143,27 @@ int Info(const Options& o, std::FILE* out, std::FILE* err) {
   const int64_t total = TotalTicks(stretches);
   const Histogram histogram = MakeHistogram(stretches);
   const std::optional<uint32_t> rate = InferSampleRate(stretches);
+  size_t runts = 0;
+  const int64_t runtTicks = LongestRuntTicks(rate);
+  for (const Stretch& s : stretches) runts += s.ticks <= runtTicks ? 1u : 0u;
 
   if (o.json) {
-    std::fprintf(out,
-                 "{\"image\":\"%s\",\"records\":%zu,\"continuation_records\":%zu,"
-                 "\"stretches\":{\"high\":%zu,\"low\":%zu},\"duration_seconds\":%.6f,"
-                 "\"duration\":\"%s\",\"shortest_us\":{\"high\":%s,\"low\":%s},"
-                 "\"longest_us\":{\"high\":%s,\"low\":%s},\"sample_rate\":%s,"
-                 "\"odd_trailing_byte\":%s,\"histogram\":{\"bin_us\":%lld,\"high\":%s,"
-                 "\"low\":%s,\"high_overflow\":%llu,\"low_overflow\":%llu}}\n",
-                 o.files[0].c_str(), image.records.size(), continuations, high.count, low.count,
-                 TicksToSeconds(total), Clock(total).c_str(), JsonMicros(high.shortest).c_str(),
-                 JsonMicros(low.shortest).c_str(), JsonMicros(high.longest).c_str(),
-                 JsonMicros(low.longest).c_str(), rate ? std::to_string(*rate).c_str() : "null",
-                 image.oddTrailingByte ? "true" : "false",
-                 static_cast<long long>(histogram.binMicroseconds),
-                 JsonList(histogram.high).c_str(), JsonList(histogram.low).c_str(),
-                 static_cast<unsigned long long>(histogram.highOverflow),
-                 static_cast<unsigned long long>(histogram.lowOverflow));
+    std::fprintf(
+        out,
+        "{\"image\":%s,\"records\":%zu,\"continuation_records\":%zu,"
+        "\"stretches\":{\"high\":%zu,\"low\":%zu},\"duration_seconds\":%.6f,"
+        "\"duration\":\"%s\",\"shortest_us\":{\"high\":%s,\"low\":%s},"
+        "\"longest_us\":{\"high\":%s,\"low\":%s},\"sample_rate\":%s,"
+        "\"runts\":%zu,\"odd_trailing_byte\":%s,\"histogram\":{\"bin_us\":%lld,\"high\":%s,"
+        "\"low\":%s,\"high_overflow\":%llu,\"low_overflow\":%llu}}\n",
+        JsonString(o.files[0]).c_str(), image.records.size(), continuations, high.count, low.count,
+        TicksToSeconds(total), Clock(total).c_str(), JsonMicros(high.shortest).c_str(),
+        JsonMicros(low.shortest).c_str(), JsonMicros(high.longest).c_str(),
+        JsonMicros(low.longest).c_str(), rate ? std::to_string(*rate).c_str() : "null", runts,
+        image.oddTrailingByte ? "true" : "false", static_cast<long long>(histogram.binMicroseconds),
+        JsonList(histogram.high).c_str(), JsonList(histogram.low).c_str(),
+        static_cast<unsigned long long>(histogram.highOverflow),
+        static_cast<unsigned long long>(histogram.lowOverflow));
     return kExitOk;
   }
   std::fprintf(out, "image         %s\n", o.files[0].c_str());
@@ -170,6 +185,15 @@ int Info(const Options& o, std::FILE* out, std::FILE* err) {
   } else {
     std::fprintf(out, "sample rate   not recognised\n");
   }
+  // More than 1% of runts: the conversion went wrong somewhere.
+  constexpr size_t kRuntsPerHundred = 1;
+  if (runts * 100 > stretches.size() * kRuntsPerHundred) {
+    std::fprintf(out,
+                 "warning       %zu of the stretches (%.1f%%) last one or two samples: a 16-bit "
+                 "recording read\n"
+                 "              without -s, hiss (try -a), or a wrong phase or level setting?\n",
+                 runts, 100.0 * static_cast<double>(runts) / static_cast<double>(stretches.size()));
+  }
   if (image.oddTrailingByte) std::fprintf(out, "warning       an odd trailing byte is ignored\n");
   if (!stretches.empty()) {
     PrintBars(out, "high", histogram.high, histogram.highOverflow, histogram.binMicroseconds);
@@ -180,25 +204,49 @@ int Info(const Options& o, std::FILE* out, std::FILE* err) {
 
 int Wav(const Options& o, std::FILE* /*out*/, std::FILE* err) {
   ImageContents image;
-  if (!Load(o.files[0], image, err)) return kExitImage;
+  if (!Load(o, o.files[0], image, err)) return kExitImage;
   OutputFile output;
   int status = kExitOk;
-  std::FILE* out = OpenOutput(output, o.files[0], o.files[1], err, status);
+  std::FILE* out = OpenOutput(o, output, o.files[0], o.files[1], err, status);
   if (out == nullptr) return status;
   const bool written = RenderWav(ToStretches(image.records), o.rate, o.bits, out);
-  return FinishOutput(output, o.files[1], written ? 0 : (errno != 0 ? errno : EIO), err);
+  return FinishOutput(o, output, o.files[1], written ? 0 : (errno != 0 ? errno : EIO), err);
+}
+
+// "B starts 2.300 ms later than A", for B's time of an edge less A's.
+std::string StartsText(int64_t offsetTicks) {
+  if (offsetTicks == 0) return "A and B start together";
+  char text[96];
+  std::snprintf(text, sizeof text, "B starts %.3f ms %s than A",
+                static_cast<double>(TicksToMicroseconds(std::abs(offsetTicks))) / 1000.0,
+                offsetTicks > 0 ? "earlier" : "later");
+  return text;
 }
 
 int Diff(const Options& o, std::FILE* out, std::FILE* err) {
   ImageContents a;
   ImageContents b;
-  if (!Load(o.files[0], a, err) || !Load(o.files[1], b, err)) return kExitImage;
+  // An image that cannot be read is trouble (2), as for diff and cmp; 1 means they differ.
+  if (!Load(o, o.files[0], a, err) || !Load(o, o.files[1], b, err)) return kExitArguments;
+  const std::vector<Stretch> stretchesA = ToStretches(a.records);
+  const std::vector<Stretch> stretchesB = ToStretches(b.records);
   // The tolerance in whole ticks, rounded down: an edge is off by a whole number of ticks.
   const int64_t tolerance = o.toleranceMicroseconds / kMicrosecondsPerTick;
-  const DiffResult r =
-      DiffEdges(Edges(ToStretches(a.records)), Edges(ToStretches(b.records)), tolerance);
+  // Two takes never start at the same moment: the offset between them, unless told.
+  int64_t offset = 0;
+  std::string alignment;
+  if (o.offsetMilliseconds) {
+    offset = std::llround(*o.offsetMilliseconds * 1000.0 / kMicrosecondsPerTick);
+    alignment = StartsText(offset) + " (as given)";
+  } else if (o.align) {
+    const std::optional<int64_t> found = FindOffset(stretchesA, stretchesB);
+    offset = found.value_or(0);
+    alignment = found ? StartsText(offset) : "no common start found: compared from the starts";
+  }
+  const DiffResult r = DiffEdges(Edges(stretchesA), Edges(stretchesB), tolerance, offset);
   std::fprintf(out, "A %s: %zu edges\nB %s: %zu edges\n", o.files[0].c_str(), r.edgesA,
                o.files[1].c_str(), r.edgesB);
+  if (!alignment.empty()) std::fprintf(out, "%s\n", alignment.c_str());
   std::fprintf(out, "matched       %zu, largest deviation %lld us\n", r.matched,
                static_cast<long long>(TicksToMicroseconds(r.largestDeviationTicks)));
   std::fprintf(out, "only in A     %zu\nonly in B     %zu\n", r.onlyA, r.onlyB);
@@ -214,51 +262,122 @@ int Diff(const Options& o, std::FILE* out, std::FILE* err) {
   return r.Agree() ? kExitOk : kExitImage;
 }
 
+// Where the image's first value lies in its recording, as an audio editor counts the frames
+// (from the first of the data chunk), and the recording's rate.
+struct Placement {
+  uint32_t rate = 0;
+  double firstFrame = 0;  // a classic reading of 16-bit stereo starts half way into a frame
+};
+
+// The placement that `--recording` gives: the file's rate, and for the classic reading the
+// frame at byte 58, counted from the data chunk that the standard reading finds (the canonical
+// byte 44 when it finds none). False, with `error`, when the recording cannot be read.
+bool PlaceRecording(const std::string& path, bool standard, Placement& placement,
+                    std::string& error) {
+  WaveFile file;
+  if (!file.Open(path.c_str(), ModeRead | ModeBinary)) {
+    error = std::strerror(file.ErrorNumber());
+    return false;
+  }
+  if (const Status chosen = file.ChooseReading({standard, ChannelChoice::kMix}); !chosen.ok()) {
+    error = chosen.message();
+    return false;
+  }
+  placement.rate = file.header().sampleRate;
+  if (file.standard()) return true;
+  RiffFormat format;
+  const int64_t dataStart = ReadRiffFormat(file, &format).ok() ? format.dataStart : 44;
+  placement.firstFrame =
+      static_cast<double>(kDataOffset - dataStart) / static_cast<double>(file.frameSize());
+  return true;
+}
+
 int Labels(const Options& o, std::FILE* out, std::FILE* err) {
   ImageContents image;
-  if (!Load(o.files[0], image, err)) return kExitImage;
+  if (!Load(o, o.files[0], image, err)) return kExitImage;
   const std::vector<Stretch> stretches = ToStretches(image.records);
   LabelBounds bounds = DefaultLabelBounds(MakeHistogram(stretches));
   if (o.shorterThanMicroseconds) bounds.shorterThanMicroseconds = *o.shorterThanMicroseconds;
   if (o.longerThanMicroseconds) bounds.longerThanMicroseconds = *o.longerThanMicroseconds;
 
-  // With the recording's rate, each stretch's sample count gives exact times; otherwise the
-  // image's running ticks (which run short by the fraction of a tick each record dropped).
-  const std::optional<uint32_t> rate =
-      o.recordingRate ? o.recordingRate : InferSampleRate(stretches);
+  // Where the labels go: from the recording, from --rate, or assumed.
+  Placement placement;
+  std::string how;
+  if (o.recording) {
+    std::string error;
+    if (!PlaceRecording(*o.recording, o.standardReading, placement, error)) {
+      std::fprintf(err, "%s%s: %s\n", Prefix(o).c_str(), o.recording->c_str(), error.c_str());
+      return kExitArguments;
+    }
+    how = "on the samples of " + *o.recording;
+  } else {
+    // Without the recording: its rate as given or as the durations tell, and the classic
+    // reading of the most common recording, 8-bit mono, which starts 14 samples into the data.
+    const std::optional<uint32_t> rate =
+        o.recordingRate ? o.recordingRate : InferSampleRate(stretches);
+    placement.rate = rate.value_or(0);
+    placement.firstFrame = o.standardReading ? 0.0 : static_cast<double>(kDataOffset - 44);
+    how = std::string("assuming the ") +
+          (o.standardReading ? "standard reading (-s)"
+                             : "classic reading of an 8-bit mono recording (14 samples in)");
+  }
+  // Each stretch's sample count at the rate gives exact times; a rate that does not fit every
+  // stretch is no rate of this image.
   std::vector<std::optional<uint64_t>> counts;
-  if (rate) counts = SampleCounts(stretches, *rate);
-  const bool exact = rate && std::all_of(counts.begin(), counts.end(),
-                                         [](const auto& c) { return c.has_value(); });
+  if (placement.rate != 0) counts = SampleCounts(stretches, placement.rate);
+  const size_t misfits = static_cast<size_t>(
+      std::count_if(counts.begin(), counts.end(), [](const auto& c) { return !c.has_value(); }));
+  if (placement.rate != 0 && misfits > 0) {
+    if (o.recording || o.recordingRate) {
+      std::fprintf(err,
+                   "%sa rate of %u Hz does not fit the image: %zu of its %zu stretches are no "
+                   "whole number of samples at that rate\n",
+                   Prefix(o).c_str(), placement.rate, misfits, stretches.size());
+      return kExitArguments;
+    }
+    placement.rate = 0;
+  }
+  const bool exact = placement.rate != 0;
+  if (!exact) {
+    how = "in image ticks: the rate is not known (give --rate or --recording)";
+  } else {
+    how = "at " + std::to_string(placement.rate) + " Hz, " + how;
+  }
 
   OutputFile output;
   int status = kExitOk;
-  std::FILE* labels = OpenOutput(output, o.files[0], o.files[1], err, status);
+  std::FILE* labels = OpenOutput(o, output, o.files[0], o.files[1], err, status);
   if (labels == nullptr) return status;
+  // Runts (one or two samples) are labelled whatever the histogram says.
+  const int64_t runtTicks = LongestRuntTicks(exact ? std::optional(placement.rate) : std::nullopt);
   size_t written = 0;
-  uint64_t sample = 0;
+  double sample = placement.firstFrame;
   for (size_t i = 0; i < stretches.size(); ++i) {
     const Stretch& s = stretches[i];
-    const double start = exact ? static_cast<double>(sample) / *rate : TicksToSeconds(s.start);
-    const double length = exact ? static_cast<double>(*counts[i]) / *rate : TicksToSeconds(s.ticks);
-    if (exact) sample += *counts[i];
+    const double start = exact ? sample / placement.rate : TicksToSeconds(s.start);
+    const double length =
+        exact ? static_cast<double>(*counts[i]) / placement.rate : TicksToSeconds(s.ticks);
+    if (exact) sample += static_cast<double>(*counts[i]);
     const int64_t us = TicksToMicroseconds(s.ticks);
-    const char* kind = us < bounds.shorterThanMicroseconds  ? "short"
-                       : us > bounds.longerThanMicroseconds ? "long"
-                                                            : nullptr;
+    const char* kind = s.ticks <= runtTicks || us < bounds.shorterThanMicroseconds ? "short"
+                       : us > bounds.longerThanMicroseconds                        ? "long"
+                                                                                   : nullptr;
     if (kind == nullptr) continue;
     std::fprintf(labels, "%.6f\t%.6f\t%s %s %lld us (record %zu)\n", start, start + length, kind,
                  s.high ? "high" : "low", static_cast<long long>(us), s.firstRecord);
     ++written;
   }
-  if (const int finished = FinishOutput(output, o.files[1], 0, err); finished != kExitOk) {
+  if (const int finished = FinishOutput(o, output, o.files[1], 0, err); finished != kExitOk) {
     return finished;
   }
-  std::fprintf(
-      out, "%zu labels (shorter than %lld us or longer than %lld us), times %s\n", written,
-      static_cast<long long>(bounds.shorterThanMicroseconds),
-      static_cast<long long>(bounds.longerThanMicroseconds),
-      exact ? ("in samples at " + std::to_string(*rate) + " Hz").c_str() : "in image ticks");
+  std::string what = "runts of one or two samples";
+  if (bounds.shorterThanMicroseconds > 0) {
+    what += ", stretches shorter than " + std::to_string(bounds.shorterThanMicroseconds) + " us";
+  }
+  if (bounds.longerThanMicroseconds != INT64_MAX) {
+    what += ", stretches longer than " + std::to_string(bounds.longerThanMicroseconds) + " us";
+  }
+  std::fprintf(out, "%zu labels (%s), times %s\n", written, what.c_str(), how.c_str());
   return kExitOk;
 }
 
@@ -282,22 +401,29 @@ std::span<const SubcommandSpec> Subcommands() {
        "converts the render back (16-bit samples are stored as pulsecut reads them,\n"
        "unsigned, so as signed audio they play inverted).\n",
        Wav},
-      {"diff", Subcommand::kDiff, 2, kToleranceOption,
-       "  diff A B [--tolerance US]           compare two images edge by edge\n",
-       "Usage: k58 diff A B [--tolerance US]\n"
+      {"diff", Subcommand::kDiff, 2, kToleranceOption | kAlignOption,
+       "  diff A B [--tolerance US] [...]     compare two takes edge by edge\n",
+       "Usage: k58 diff A B [--tolerance US] [--offset MS | --no-align]\n"
        "Compares two images edge by edge: edges matched within the tolerance (default 45\n"
        "microseconds, five ticks), edges only in A or only in B, the largest deviation and\n"
-       "the first disagreement. Exit status 0 when the images agree, 1 when they differ.\n",
+       "the first disagreement. Two takes never start at the same moment: the offset between\n"
+       "them is found first, by lining up their stretches, and said (\"B starts 2.300 ms\n"
+       "later than A\"); --offset MS gives it (B's time of an edge less A's), --no-align\n"
+       "compares from both starts. Exit status 0 when the images agree, 1 when they differ,\n"
+       "2 for trouble (bad arguments, an image that cannot be read).\n",
        Diff},
-      {"labels", Subcommand::kLabels, 2, kBoundsOption | kRecordingRateOption,
+      {"labels", Subcommand::kLabels, 2, kBoundsOption | kRecordingRateOption | kRecordingOption,
        "  labels IMAGE OUT.txt [...]          Audacity labels for odd stretches\n",
-       "Usage: k58 labels IMAGE OUT.txt [--shorter-than US] [--longer-than US] [--rate HZ]\n"
-       "Writes an Audacity label file (start and end in seconds, a label) for every\n"
-       "stretch shorter or longer than the bounds: by default shorter than half the\n"
-       "shortest peak of the duration histogram (runt pulses) or longer than twice the\n"
-       "longest (dropouts, silences). Times count from the image's start; with the\n"
-       "recording's sample rate (--rate, or inferred from the durations) each stretch's\n"
-       "samples are recovered exactly and the times are the recording's own.\n",
+       "Usage: k58 labels IMAGE OUT.txt [--shorter-than US] [--longer-than US]\n"
+       "                  [--recording REC.wav [-s] | --rate HZ [-s]]\n"
+       "Writes an Audacity label file (start and end in seconds, a label) for every runt\n"
+       "(a stretch of one or two samples) and every stretch shorter or longer than the\n"
+       "bounds: by default shorter than half the shortest peak of the duration histogram\n"
+       "or longer than twice the longest (dropouts, silences). With the recording the image\n"
+       "was converted from (and -s if it was read with -s) the labels sit on its own\n"
+       "samples; otherwise the rate is --rate or read from the durations, and the image is\n"
+       "taken to start where the classic reading of an 8-bit mono recording starts (14\n"
+       "samples in; at the data's start with -s). A rate that does not fit is an error.\n",
        Labels},
   };
   return kTable;

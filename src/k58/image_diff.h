@@ -34,7 +34,19 @@ struct DiffResult {
 // long tape; edges are therefore compared relative to the last pair that matched, which keeps
 // the deviation of each edge its own. An edge that cannot be matched counts as only in its
 // image, the earlier of two candidates first.
-DiffResult DiffEdges(const std::vector<Edge>& a, const std::vector<Edge>& b,
-                     int64_t toleranceTicks);
+// `offsetTicks`: B's time of an edge less A's time of the same edge (B started that much
+// earlier in the signal).
+DiffResult DiffEdges(const std::vector<Edge>& a, const std::vector<Edge>& b, int64_t toleranceTicks,
+                     int64_t offsetTicks = 0);
+
+// The offset between two takes of the same signal that started at different times (in B's
+// ticks less A's, as DiffEdges takes it), found by lining up their sequences of stretch
+// durations, which two takes share whatever their start: the shift of B's stretches against
+// A's under which the most durations agree (within 5 ticks or 2%; the smallest shift of equally
+// good ones), then the median offset of
+// the first few edges that agree (further on, the images' clocks drift apart by the fractions
+// of ticks their records drop). Nothing when no shift lines up at least half of the stretches
+// compared (or the images are too short to tell).
+std::optional<int64_t> FindOffset(const std::vector<Stretch>& a, const std::vector<Stretch>& b);
 
 }  // namespace pulsecut::k58

@@ -61,6 +61,27 @@ constexpr OptionSpec kOptions[] = {
      [](Options& o, const std::string& v) {
        return SetNumber(v, 0, kMaxTolerance, [&](int64_t n) { o.toleranceMicroseconds = n; });
      }},
+    {"--recording", kRecordingOption, true, "--recording needs the recording's file name",
+     [](Options& o, const std::string& v) {
+       o.recording = v;
+       return !v.empty();
+     }},
+    {"-s", kRecordingOption, false, "",
+     [](Options& o, const std::string&) { return o.standardReading = true; }},
+    {"--no-align", kAlignOption, false, "",
+     [](Options& o, const std::string&) {
+       o.align = false;
+       return true;
+     }},
+    {"--offset", kAlignOption, true, "--offset needs a time in milliseconds, such as 2.5 or -0.3",
+     [](Options& o, const std::string& v) {
+       char* end = nullptr;
+       errno = 0;
+       const double ms = std::strtod(v.c_str(), &end);
+       if (v.empty() || *end != '\0' || errno != 0 || !(ms > -1e9 && ms < 1e9)) return false;
+       o.offsetMilliseconds = ms;
+       return true;
+     }},
     {"--shorter-than", kBoundsOption, true, "--shorter-than needs a whole number of microseconds",
      [](Options& o, const std::string& v) {
        return SetNumber(v, 0, INT64_MAX / 2, [&](int64_t n) { o.shorterThanMicroseconds = n; });
@@ -106,22 +127,29 @@ ParsedOptions ParseOptions(int argc, const char* const* argv) {
     parsed.ok = true;
     return parsed;
   };
-  if (argc < 2) return fail("no subcommand given (" + SubcommandNames() + "); see k58 --help");
+  if (argc < 2) {
+    return fail("k58: no subcommand given (" + SubcommandNames() + "); see k58 --help");
+  }
   const std::string first = argv[1];
-  if (IsHelp(first)) return help();
+  if (IsHelp(first) || first == "help") return help();
+  if (first == "--version") {
+    o.version = true;
+    parsed.ok = true;
+    return parsed;
+  }
   const SubcommandSpec* spec = nullptr;
   for (const SubcommandSpec& s : Subcommands()) {
     if (first == s.name) spec = &s;
   }
   if (spec == nullptr) {
-    return fail("unknown subcommand '" + first + "' (" + SubcommandNames() + ")");
+    return fail("k58: unknown subcommand '" + first + "' (" + SubcommandNames() + ")");
   }
   o.subcommand = spec->subcommand;
   const std::string prefix = "k58 " + first + ": ";
   for (int i = 2; i < argc; ++i) {
     const std::string arg = argv[i];
     if (IsHelp(arg)) return help();
-    if (arg.size() < 2 || arg.compare(0, 2, "--") != 0) {
+    if ((arg.size() < 2 || arg.compare(0, 2, "--") != 0) && arg != "-s") {
       o.files.push_back(arg);
       continue;
     }

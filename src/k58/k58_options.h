@@ -20,11 +20,14 @@ enum OptionFlag : unsigned {
   kToleranceOption = 1u << 3,      // diff --tolerance
   kBoundsOption = 1u << 4,         // labels --shorter-than, --longer-than
   kRecordingRateOption = 1u << 5,  // labels --rate
+  kRecordingOption = 1u << 6,      // labels --recording, -s
+  kAlignOption = 1u << 7,          // diff --offset, --no-align
 };
 
 struct Options {
   Subcommand subcommand = Subcommand::kNone;
   bool help = false;                   // print the usage text (of the subcommand, if one is named)
+  bool version = false;                // print the version
   std::vector<std::string> files;      // the subcommand's operands, in order
   bool json = false;                   // info --json
   uint32_t rate = 44100;               // wav --rate
@@ -33,11 +36,15 @@ struct Options {
   std::optional<int64_t> shorterThanMicroseconds;  // labels --shorter-than
   std::optional<int64_t> longerThanMicroseconds;   // labels --longer-than
   std::optional<uint32_t> recordingRate;           // labels --rate
+  std::optional<std::string> recording;            // labels --recording
+  bool standardReading = false;                    // labels -s: the recording was read with -s
+  bool align = true;                               // diff: find the offset (--no-align: not)
+  std::optional<double> offsetMilliseconds;        // diff --offset
 };
 
 struct ParsedOptions {
   bool ok = false;
-  std::string error;  // one line when !ok
+  std::string error;  // one line when !ok, starting "k58: " or "k58 SUBCOMMAND: "
   Options options;
 };
 

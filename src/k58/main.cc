@@ -8,8 +8,12 @@ int main(int argc, char** argv) {
   using namespace pulsecut::k58;
   const ParsedOptions parsed = ParseOptions(argc, argv);
   if (!parsed.ok) {
-    std::fprintf(stderr, "k58: %s\n", parsed.error.c_str());
+    std::fprintf(stderr, "%s\n", parsed.error.c_str());
     return kExitArguments;
+  }
+  if (parsed.options.version) {
+    std::puts("k58 " PULSECUT_VERSION);
+    return kExitOk;
   }
   if (parsed.options.help) {
     std::fputs(UsageText(parsed.options.subcommand).c_str(), stdout);

@@ -114,6 +114,14 @@ std::vector<std::optional<uint64_t>> SampleCounts(const std::vector<Stretch>& st
   return counts;
 }
 
+int64_t LongestRuntTicks(std::optional<uint32_t> sampleRate) {
+  // The usual rate of a recording, when the image does not reveal its own.
+  constexpr uint32_t kUsualRate = 44100;
+  // The longest runt: two samples.
+  constexpr uint64_t kRuntSamples = 2;
+  return StretchClock(sampleRate.value_or(kUsualRate)).Ticks(kRuntSamples);
+}
+
 std::optional<uint32_t> InferSampleRate(const std::vector<Stretch>& stretches) {
   // A handful of stretches fits several rates by chance.
   if (stretches.size() < 16) return std::nullopt;

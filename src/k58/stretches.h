@@ -58,6 +58,10 @@ LabelBounds DefaultLabelBounds(const Histogram& histogram);
 // lowest such rate, if any.
 std::optional<uint32_t> InferSampleRate(const std::vector<Stretch>& stretches);
 
+// The ticks of the longest runt: a stretch of one or two samples (no tape records pulses that
+// short) at `sampleRate`, or at 44100 Hz when the rate is not known.
+int64_t LongestRuntTicks(std::optional<uint32_t> sampleRate);
+
 // The sample count of each stretch at `sampleRate`: the number of samples whose duration
 // pulsecut writes as the stretch's ticks, or nullopt for a stretch that no count gives.
 std::vector<std::optional<uint64_t>> SampleCounts(const std::vector<Stretch>& stretches,
