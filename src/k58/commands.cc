@@ -11,6 +11,7 @@
 #include "base/output_file.h"
 #include "k58/image_diff.h"
 #include "k58/json.h"
+#include "k58/plot.h"
 #include "k58/render.h"
 #include "k58/stretches.h"
 #include "tape/image_format.h"
@@ -383,6 +384,61 @@ int Labels(const Options& o, std::FILE* out, std::FILE* err) {
 
 }  // namespace
 
+int Plot(const Options& o, std::FILE* /*out*/, std::FILE* err) {
+  std::string svg;
+  std::string input = o.files[0];
+  if (o.histogram) {
+    ImageContents image;
+    if (!Load(o, o.files[0], image, err)) return kExitImage;
+    svg = RenderHistogramSvg(o.files[0] + ": stretch durations",
+                             MakeHistogram(ToStretches(image.records)));
+  } else {
+    // pulsecut's own options, parsed by pulsecut's own parser.
+    std::vector<const char*> argv{"pulsecut", o.files[0].c_str(), o.files[1].c_str()};
+    for (const std::string& c : o.conversion) argv.push_back(c.c_str());
+    const ParseResult parsed = ParseArguments(static_cast<int>(argv.size()), argv.data());
+    if (parsed.outcome != ParseOutcome::kRun) {
+      std::fprintf(err, "%sthe conversion options are not a run's (see pulsecut -h)\n",
+                   Prefix(o).c_str());
+      return kExitArguments;
+    }
+    PlotWindow window;
+    std::string error;
+    bool pastEnd = false;
+    if (!CollectWindow(o.files[0], parsed.settings, *o.atSeconds, o.spanMilliseconds, window, error,
+                       pastEnd)) {
+      std::fprintf(err, "%s%s\n", Prefix(o).c_str(), error.c_str());
+      return pastEnd ? kExitArguments : kExitImage;
+    }
+    if (o.image) {
+      // Where that image's edges fall: each stretch's samples at the recording's rate.
+      ImageContents image;
+      if (!Load(o, *o.image, image, err)) return kExitImage;
+      const std::vector<Stretch> stretches = ToStretches(image.records);
+      const auto counts = SampleCounts(stretches, window.sampleRate);
+      const double from =
+          (window.firstFrame + static_cast<double>(window.first)) / window.sampleRate;
+      const double to = from + static_cast<double>(window.values.size()) / window.sampleRate;
+      double frames = window.firstFrame;
+      for (size_t i = 0; i < stretches.size(); ++i) {
+        const double edge = counts[i]
+                                ? (frames += static_cast<double>(*counts[i])) / window.sampleRate
+                                : window.firstFrame / window.sampleRate +
+                                      TicksToSeconds(stretches[i].start + stretches[i].ticks);
+        if (edge >= from && edge <= to) window.imageEdges.push_back(edge);
+      }
+      window.title += "   image " + *o.image;
+    }
+    svg = RenderWindowSvg(window);
+  }
+  OutputFile output;
+  int status = kExitOk;
+  std::FILE* stream = OpenOutput(o, output, input, o.files[1], err, status);
+  if (stream == nullptr) return status;
+  const bool written = std::fwrite(svg.data(), 1, svg.size(), stream) == svg.size();
+  return FinishOutput(o, output, o.files[1], written ? 0 : (errno != 0 ? errno : EIO), err);
+}
+
 std::span<const SubcommandSpec> Subcommands() {
   static constexpr SubcommandSpec kTable[] = {
       {"info", Subcommand::kInfo, 1, kJsonOption,
@@ -425,6 +481,17 @@ std::span<const SubcommandSpec> Subcommands() {
        "taken to start where the classic reading of an 8-bit mono recording starts (14\n"
        "samples in; at the data's start with -s). A rate that does not fit is an error.\n",
        Labels},
+      {"plot", Subcommand::kPlot, 2, kPlotOption,
+       "  plot REC.wav OUT.svg --at S [...]   draw the conversion at a moment, as SVG\n",
+       "Usage: k58 plot RECORDING.wav OUT.svg --at SECONDS [--span MS] [--image IMAGE.k58]\n"
+       "                [-s] [-cl|-cr|-cm] [-pr] [-thHEX] [-tlHEX] [-a]\n"
+       "       k58 plot --histogram IMAGE.k58 OUT.svg\n"
+       "Draws SPAN milliseconds (default 20) of the recording from SECONDS on (its own time,\n"
+       "as k58 labels gives it) as pulsecut converts it with those options: the values the\n"
+       "comparator sees, the thresholds in force, its output, the duration of each stretch\n"
+       "that ends there (runts of one or two samples in red), and with --image where that\n"
+       "image's edges fall. --histogram draws an image's duration histogram instead.\n",
+       Plot},
   };
   return kTable;
 }

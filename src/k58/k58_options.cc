@@ -82,6 +82,29 @@ constexpr OptionSpec kOptions[] = {
        o.offsetMilliseconds = ms;
        return true;
      }},
+    {"--at", kPlotOption, true, "--at needs a time in seconds, 0 or more",
+     [](Options& o, const std::string& v) {
+       char* end = nullptr;
+       const double s = std::strtod(v.c_str(), &end);
+       if (v.empty() || *end != '\0' || !(s >= 0 && s < 1e9)) return false;
+       o.atSeconds = s;
+       return true;
+     }},
+    {"--span", kPlotOption, true, "--span needs a time in milliseconds, above 0 and at most 600000",
+     [](Options& o, const std::string& v) {
+       char* end = nullptr;
+       const double ms = std::strtod(v.c_str(), &end);
+       if (v.empty() || *end != '\0' || !(ms > 0 && ms <= 600000)) return false;
+       o.spanMilliseconds = ms;
+       return true;
+     }},
+    {"--image", kPlotOption, true, "--image needs an image's file name",
+     [](Options& o, const std::string& v) {
+       o.image = v;
+       return !v.empty();
+     }},
+    {"--histogram", kPlotOption, false, "",
+     [](Options& o, const std::string&) { return o.histogram = true; }},
     {"--shorter-than", kBoundsOption, true, "--shorter-than needs a whole number of microseconds",
      [](Options& o, const std::string& v) {
        return SetNumber(v, 0, INT64_MAX / 2, [&](int64_t n) { o.shorterThanMicroseconds = n; });
@@ -149,6 +172,11 @@ ParsedOptions ParseOptions(int argc, const char* const* argv) {
   for (int i = 2; i < argc; ++i) {
     const std::string arg = argv[i];
     if (IsHelp(arg)) return help();
+    // plot takes pulsecut's options as they are: -s, -a, -cl, -pr, -th9000 ...
+    if ((spec->options & kPlotOption) != 0 && arg.size() >= 2 && arg[0] == '-' && arg[1] != '-') {
+      o.conversion.push_back(arg);
+      continue;
+    }
     if ((arg.size() < 2 || arg.compare(0, 2, "--") != 0) && arg != "-s") {
       o.files.push_back(arg);
       continue;
@@ -171,6 +199,9 @@ ParsedOptions ParseOptions(int argc, const char* const* argv) {
       value = argv[++i];
     }
     if (!option->set(o, value)) return fail(prefix + option->error);
+  }
+  if (o.subcommand == Subcommand::kPlot && !o.histogram && !o.atSeconds) {
+    return fail(prefix + "needs --at SECONDS (or --histogram and an image)");
   }
   if (o.files.size() != spec->files) {
     return fail(prefix + "needs " + (spec->files == 1 ? "one file" : "two files") + ", got " +

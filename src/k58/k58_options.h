@@ -10,7 +10,7 @@
 
 namespace pulsecut::k58 {
 
-enum class Subcommand { kNone, kInfo, kWav, kDiff, kLabels };
+enum class Subcommand { kNone, kInfo, kWav, kDiff, kLabels, kPlot };
 
 // The options a subcommand takes, as flags.
 enum OptionFlag : unsigned {
@@ -22,6 +22,7 @@ enum OptionFlag : unsigned {
   kRecordingRateOption = 1u << 5,  // labels --rate
   kRecordingOption = 1u << 6,      // labels --recording, -s
   kAlignOption = 1u << 7,          // diff --offset, --no-align
+  kPlotOption = 1u << 8,           // plot --at, --span, --image, --histogram and pulsecut's options
 };
 
 struct Options {
@@ -40,6 +41,11 @@ struct Options {
   bool standardReading = false;                    // labels -s: the recording was read with -s
   bool align = true;                               // diff: find the offset (--no-align: not)
   std::optional<double> offsetMilliseconds;        // diff --offset
+  std::optional<double> atSeconds;                 // plot --at
+  double spanMilliseconds = 20;                    // plot --span
+  std::optional<std::string> image;                // plot --image
+  bool histogram = false;                          // plot --histogram
+  std::vector<std::string> conversion;             // plot: pulsecut's options (-s, -a, -th...)
 };
 
 struct ParsedOptions {

@@ -79,6 +79,9 @@ class SchmittTrigger {
   // output). Only levels beyond the centre on the wrong side give such thresholds.
   bool HasTogglingValues() const { return !neverFalls_ && stayAbove_ > riseAbove_; }
 
+  // Puts the output in `state`, as after the values before the next one.
+  void set_state(bool state) { state_ = state; }
+
   uint32_t upper() const { return upper_; }
   uint32_t lower() const { return lower_; }
   bool state() const { return state_; }

@@ -151,6 +151,29 @@ Status ConvertToImage(WaveFile& source, std::FILE* destination, const SchmittTri
              : Convert<uint16_t>(source, writer, clock, trigger, phaseNormal, block);
 }
 
+Status AdvanceComparator(WaveFile& source, const SchmittTrigger& trigger, bool phaseNormal,
+                         uint64_t count, ComparatorPosition& position) {
+  std::vector<uint16_t> values(kBlock);
+  std::vector<uint64_t> moves(kBlock / kGroup);
+  while (count > 0) {
+    const size_t n = source.ReadValues(values.data(), count < kBlock ? count : kBlock);
+    if (source.HasError()) return ReadError(source);
+    if (n == 0) break;
+    if (!phaseNormal) InvertPhase(values.data(), n);
+    const size_t groups = FindMoves(trigger, values.data(), 0, n, position.high, moves.data());
+    for (size_t g = groups; g-- > 0;) {
+      if (moves[g] != 0) {  // the last change ends a stretch: the next one starts after it
+        position.stretchStart =
+            position.next + g * kGroup + static_cast<uint64_t>(63 - std::countl_zero(moves[g])) + 1;
+        break;
+      }
+    }
+    position.next += n;
+    count -= n;
+  }
+  return {};
+}
+
 Status ConvertToImageAdaptive(WaveFile& source, std::FILE* destination, const AdaptiveStart& start,
                               bool phaseNormal) {
   if (!source.readable()) return Status::SourceFormat("the passes cannot read this format");

@@ -21,6 +21,19 @@ namespace pulsecut {
 Status ConvertToImage(WaveFile& source, std::FILE* destination, const SchmittTrigger& trigger,
                       bool phaseNormal);
 
+// Where a conversion stands after some values: the comparator's output and the stretch in
+// progress.
+struct ComparatorPosition {
+  bool high = false;          // the output after the values read so far
+  uint64_t stretchStart = 0;  // index of the first value of the stretch in progress
+  uint64_t next = 0;          // index of the next value
+};
+
+// Runs `trigger` as the conversion does (the same masks) over the next `count` values of
+// `source`, which must be positioned at value `position.next`, and moves `position` on.
+Status AdvanceComparator(WaveFile& source, const SchmittTrigger& trigger, bool phaseNormal,
+                         uint64_t count, ComparatorPosition& position);
+
 // The same with the adaptive comparator (adaptive_comparator.h), set up from `start`.
 Status ConvertToImageAdaptive(WaveFile& source, std::FILE* destination, const AdaptiveStart& start,
                               bool phaseNormal);
