@@ -49,8 +49,8 @@ TEST(K58OptionsTest, RejectsBadArgumentsWithOneLine) {
     const char* error;
   };
   const Case cases[] = {
-      {{}, "k58: no subcommand given (info, wav, diff or labels); see k58 --help"},
-      {{"play"}, "k58: unknown subcommand 'play' (info, wav, diff or labels)"},
+      {{}, "k58: no subcommand given (info, wav, diff, labels or plot); see k58 --help"},
+      {{"play"}, "k58: unknown subcommand 'play' (info, wav, diff, labels or plot)"},
       {{"info"}, "k58 info: needs one file, got 0; see k58 info --help"},
       {{"diff", "a"}, "k58 diff: needs two files, got 1; see k58 diff --help"},
       {{"info", "a", "--rate", "8000"}, "k58 info: unknown option '--rate'"},
