@@ -47,18 +47,33 @@ size_t FindMoves(const SchmittTrigger& trigger, const Value* values, uint8_t low
 // stretch before it with the changing value included. The stretches alternate from low.
 class StretchWriter {
  public:
-  StretchWriter(ImageWriter& writer, const StretchClock& clock)
-      : writer_(writer), clock_(clock), shortTicks_(clock.ShortTicks()) {}
+  // `capacity`: the writer's, in words (a multiple of kGroup).
+  StretchWriter(ImageWriter& writer, const StretchClock& clock, size_t capacity)
+      : writer_(writer),
+        clock_(clock),
+        shortTicks_(clock.ShortTicks()),
+        maxGroups_(capacity / kGroup) {}
 
   // moves[0, groups): the masks of the groups from value `base` (a multiple of kGroup) on.
   // Returns false once a write failed.
   bool Write(const uint64_t* moves, size_t groups, uint64_t base) {
-    size_t left = 0;
-    for (size_t g = 0; g < groups; ++g) left += static_cast<size_t>(std::popcount(moves[g]));
-    // A short stretch is one record, written through a local cursor.
-    uint16_t* out = writer_.Claim(left);
+    for (; groups > maxGroups_; groups -= maxGroups_) {
+      WriteGroups(moves, maxGroups_, base);
+      moves += maxGroups_;
+      base += maxGroups_ * kGroup;
+    }
+    WriteGroups(moves, groups, base);
+    return !writer_.failed();
+  }
+
+ private:
+  // No more groups than the writer has room for a record per value.
+  void WriteGroups(const uint64_t* moves, size_t groups, uint64_t base) {
+    // A short stretch is one record, written through a local cursor that has room for a record
+    // per value of the groups left (a count of the changes would cost more than it saves).
+    uint16_t* out = writer_.Claim(groups * kGroup);
     for (size_t g = 0; g < groups; ++g) {
-      for (uint64_t m = moves[g]; m != 0; m &= m - 1, --left) {
+      for (uint64_t m = moves[g]; m != 0; m &= m - 1) {
         const uint64_t end = base + g * kGroup + static_cast<uint64_t>(std::countr_zero(m));
         const uint64_t length = end + 1 - start_;
         const int64_t ticks = length < shortTicks_.size() ? shortTicks_[length] : -1;
@@ -67,20 +82,19 @@ class StretchWriter {
         } else {
           writer_.Commit(out);
           writer_.WriteStretch(high_, clock_.Ticks(length));
-          out = writer_.Claim(left);
+          out = writer_.Claim((groups - g) * kGroup);
         }
         start_ = end + 1;
         high_ = !high_;
       }
     }
     writer_.Commit(out);
-    return !writer_.failed();
   }
 
- private:
   ImageWriter& writer_;
   const StretchClock& clock_;
   const std::span<const int64_t> shortTicks_;
+  size_t maxGroups_;
   uint64_t start_ = 0;  // index of the first value of the stretch in progress
   bool high_ = false;   // the state of the stretch in progress
 };
@@ -114,7 +128,7 @@ Status Convert(WaveFile& source, ImageWriter& writer, const StretchClock& clock,
   const uint8_t lowByte = phaseNormal ? 0x00 : 0xFF;
   std::vector<Value> values(block);
   std::vector<uint64_t> moves(block / kGroup);
-  StretchWriter stretches(writer, clock);
+  StretchWriter stretches(writer, clock, block);
   bool state = trigger.state();  // the comparator's output after the values read so far
   uint64_t base = 0;  // index of the block's first value, counted from the recording's start
   for (;;) {
@@ -184,7 +198,7 @@ Status ConvertToImageAdaptive(WaveFile& source, std::FILE* destination, const Ad
     return Status::SystemError(Status::Code::kSourceSeek, source.ErrorNumber());
   }
   AdaptiveComparator comparator(start, source.header().sampleRate);
-  StretchWriter stretches(writer, clock);
+  StretchWriter stretches(writer, clock, ImageWriter::kMaxClaim);
   std::vector<uint16_t> values(kBlock);
   std::vector<uint64_t> moves;
   uint64_t base = 0;  // index of the first value of the first group in `moves`
