@@ -1,12 +1,11 @@
 #include "app/run.h"
 
-#include <sys/stat.h>
-
 #include <cerrno>
 #include <cstring>
 
 #include "analysis/level_analyzer.h"
 #include "base/output_file.h"
+#include "base/platform.h"
 #include "tape/tape_image.h"
 #include "wav/riff_header.h"
 #include "wav/wave_file.h"
@@ -17,14 +16,6 @@ namespace {
 // "text: description of the error number", as perror prints it.
 void ReportSystemError(std::FILE* err, const char* text, int errorNumber) {
   std::fprintf(err, "%s: %s\n", text, std::strerror(errorNumber));
-}
-
-// Whether `a` and `b` name the same existing file (same device and inode).
-bool SameFile(const char* a, const char* b) {
-  struct stat first;
-  struct stat second;
-  return stat(a, &first) == 0 && stat(b, &second) == 0 && first.st_dev == second.st_dev &&
-         first.st_ino == second.st_ino;
 }
 
 // Reports a failed pass or step and returns its exit status.
@@ -48,7 +39,7 @@ int CheckSource(const Settings& settings, std::FILE* err) {
     status = source.ChooseReading(settings.reading);
   }
   if (!status.ok()) return ReportFailure(status, err);
-  if (SameFile(settings.source.c_str(), settings.destination.c_str())) {
+  if (SameFile(settings.source, settings.destination)) {
     std::fprintf(err, "Destination file is the source file: %s\n", settings.destination.c_str());
     return kExitDestination;
   }

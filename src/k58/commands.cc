@@ -1,7 +1,5 @@
 #include "k58/commands.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
@@ -9,6 +7,7 @@
 #include <string>
 
 #include "base/output_file.h"
+#include "base/platform.h"
 #include "k58/image_diff.h"
 #include "k58/json.h"
 #include "k58/plot.h"
@@ -43,10 +42,7 @@ std::string Prefix(const Options& o) {
 // the exit status in `status` when the output cannot be opened.
 std::FILE* OpenOutput(const Options& o, OutputFile& output, const std::string& input,
                       const std::string& path, std::FILE* err, int& status) {
-  struct stat in;
-  struct stat out;
-  if (stat(input.c_str(), &in) == 0 && stat(path.c_str(), &out) == 0 && in.st_dev == out.st_dev &&
-      in.st_ino == out.st_ino) {
+  if (SameFile(input, path)) {
     std::fprintf(err, "%s%s: is the input image; it is not overwritten\n", Prefix(o).c_str(),
                  path.c_str());
     status = kExitArguments;

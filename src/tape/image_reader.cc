@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "base/platform.h"
 #include "tape/image_format.h"
 
 namespace pulsecut {
@@ -39,7 +40,7 @@ ImageReadResult ParseImage(const std::string& bytes) {
 
 ImageReadResult ReadImageFile(const std::string& path) {
   ImageReadResult result;
-  std::FILE* in = std::fopen(path.c_str(), "rb");
+  std::FILE* in = OpenFile(path, "rb");
   if (in == nullptr) {
     result.error = std::strerror(errno);
     return result;

@@ -1,7 +1,6 @@
 #include "wav/binary_file.h"
 
-#include <sys/stat.h>
-#include <sys/types.h>
+#include "base/platform.h"
 
 #include <cerrno>
 #include <string>
@@ -19,7 +18,7 @@ bool BinaryFile::Open(const char* name, int mode) {
   if (mode & ModeBinary) letters += 'b';
   mode_ = mode;
   errorNumber_ = 0;
-  stream_ = std::fopen(name, letters.c_str());
+  stream_ = OpenFile(name, letters.c_str());
   if (stream_ == nullptr) NoteError(errno);
   return stream_ != nullptr;
 }
@@ -41,7 +40,7 @@ void BinaryFile::Close() {
 
 bool BinaryFile::Seek(int64_t offset) {
   if (stream_ == nullptr) return false;
-  if (fseeko(stream_, static_cast<off_t>(offset), SEEK_SET) != 0) {
+  if (!SeekTo(stream_, offset)) {
     NoteError(errno);
     return false;
   }
@@ -50,7 +49,7 @@ bool BinaryFile::Seek(int64_t offset) {
 
 int64_t BinaryFile::Tell() {
   if (stream_ == nullptr) return -1;
-  return static_cast<int64_t>(ftello(stream_));
+  return PositionOf(stream_);
 }
 
 int BinaryFile::Get() {
@@ -102,9 +101,7 @@ size_t BinaryFile::ReadBytes(uint8_t* out, size_t size) {
 
 int64_t BinaryFile::Length() {
   if (stream_ == nullptr) return -1;
-  struct stat info;
-  if (fstat(fileno(stream_), &info) != 0 || !S_ISREG(info.st_mode)) return -1;
-  return static_cast<int64_t>(info.st_size);
+  return RegularFileLength(stream_);
 }
 
 bool BinaryFile::AtEnd() const { return stream_ != nullptr && std::feof(stream_) != 0; }

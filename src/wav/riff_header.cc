@@ -1,11 +1,11 @@
 #include "wav/riff_header.h"
 
-#include <sys/stat.h>
-
 #include <cstdio>
 #include <cstring>
 #include <optional>
 #include <string>
+
+#include "base/platform.h"
 
 namespace pulsecut {
 namespace {
@@ -207,8 +207,7 @@ Status ReadRiffFormat(BinaryFile& file, RiffFormat* format) {
 
 bool IsWaveRecording(const char* path) {
   // Only a regular file: opening a FIFO to look would wait for a writer.
-  struct stat info;
-  if (stat(path, &info) != 0 || !S_ISREG(info.st_mode)) return false;
+  if (!IsRegularFile(path)) return false;
   BinaryFile file;
   if (!file.Open(path, ModeRead | ModeBinary)) return false;
   uint8_t riff[kFirstChunk];
