@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "../examples/tape_signal.h"
-#include "process.h"
+#include "program_test.h"
 #include "wav/wave_writer.h"
 #include "wav_fixture.h"
 
@@ -21,28 +21,14 @@ using testing::Image;
 using testing::Outcome;
 using testing::Wav;
 
-class K58Test : public ::testing::Test {
+class K58Test : public testing::ProgramTest {
  protected:
-  Outcome K58(const std::vector<std::string>& args) {
-    return testing::RunProgram(K58_BINARY, args, dir_.Path(""));
-  }
-  Outcome Pulsecut(const std::vector<std::string>& args) {
-    return testing::RunProgram(PULSECUT_BINARY, args, dir_.Path(""));
-  }
-  std::string Path(const std::string& name) const { return dir_.Path(name); }
-  void Write(const std::string& name, const std::string& bytes) {
-    testing::WriteFile(Path(name), bytes);
-  }
-  std::string Read(const std::string& name) const { return testing::ReadFile(Path(name)); }
-
   // Two seconds of the tape signal, 8-bit mono, samples from byte 58.
   std::string TapeSamples(uint32_t rate) {
     tape_signal::Options options;
     options.sampleRate = rate;
     return tape_signal::Recording(1, 8, 2 * uint64_t{rate}, options).substr(44);
   }
-
-  testing::TempDir dir_;
 };
 
 // pulsecut rec.wav a.k58; k58 wav a.k58 r.wav; pulsecut r.wav b.k58; k58 diff a.k58 b.k58

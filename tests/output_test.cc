@@ -13,7 +13,7 @@
 #include <thread>
 #include <vector>
 
-#include "process.h"
+#include "program_test.h"
 #include "wav/wave_writer.h"
 #include "wav_fixture.h"
 
@@ -22,19 +22,8 @@ namespace {
 
 using testing::Outcome;
 
-class OutputTest : public ::testing::Test {
+class OutputTest : public testing::ProgramTest {
  protected:
-  Outcome Pulsecut(const std::vector<std::string>& args, const std::string& setup = "") {
-    return testing::RunProgram(PULSECUT_BINARY, args, dir_.Path(""), "", setup);
-  }
-  Outcome K58(const std::vector<std::string>& args) {
-    return testing::RunProgram(K58_BINARY, args, dir_.Path(""));
-  }
-  std::string Path(const std::string& name) const { return dir_.Path(name); }
-  void Write(const std::string& name, const std::string& bytes) {
-    testing::WriteFile(Path(name), bytes);
-  }
-  std::string Read(const std::string& name) const { return testing::ReadFile(Path(name)); }
   // Names in the folder that are not among `expected`: left-over temporary files.
   std::vector<std::string> Strays(const std::vector<std::string>& expected) const {
     std::vector<std::string> strays;
@@ -47,8 +36,6 @@ class OutputTest : public ::testing::Test {
     }
     return strays;
   }
-
-  testing::TempDir dir_;
 };
 
 const std::string kOldImage = testing::Image({0x0100, 0x8100});

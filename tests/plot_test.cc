@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "process.h"
+#include "program_test.h"
 #include "tape/image_reader.h"
 #include "wav_fixture.h"
 
@@ -20,23 +20,13 @@ namespace {
 
 using testing::Outcome;
 
-class PlotTest : public ::testing::Test {
+class PlotTest : public testing::ProgramTest {
  protected:
-  Outcome K58(const std::vector<std::string>& args) {
-    return testing::RunProgram(K58_BINARY, args, dir_.Path(""));
-  }
-  Outcome Pulsecut(const std::vector<std::string>& args) {
-    return testing::RunProgram(PULSECUT_BINARY, args, dir_.Path(""));
-  }
-  std::string Path(const std::string& name) const { return dir_.Path(name); }
-  std::string Read(const std::string& name) const { return testing::ReadFile(Path(name)); }
   // xmllint's verdict on a file, where xmllint is installed (CI installs it).
   void ExpectWellFormed(const std::string& name) {
     if (std::system("command -v xmllint >/dev/null 2>&1") != 0) return;
     EXPECT_EQ(std::system(("xmllint --noout '" + Path(name) + "'").c_str()), 0) << name;
   }
-
-  testing::TempDir dir_;
 };
 
 // The points of the polyline of `kind` in `svg`.
