@@ -2,14 +2,13 @@
 // option mixes. On every input the run must end with a defined status (a source error exactly
 // when the reference reading cannot read it), and a completed image must be well formed and
 // equal, byte for byte, to the one the plain sample-by-sample reference passes give.
-#include <unistd.h>
-
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <string>
 
 #include "app/run.h"
@@ -49,10 +48,15 @@ constexpr Mix kMixes[] = {
 // The target's working folder, removed with its files when the process ends.
 struct WorkDir {
   WorkDir() {
-    char pattern[] = "/tmp/pulsecut-fuzz-XXXXXX";
-    const char* made = mkdtemp(pattern);
-    Check(made != nullptr, "a working folder");
-    path = made;
+    std::random_device seed;
+    for (int attempt = 0; attempt < 100 && path.empty(); ++attempt) {
+      const std::filesystem::path candidate =
+          std::filesystem::temp_directory_path() /
+          ("pulsecut-fuzz-" + std::to_string(seed()) + std::to_string(seed()));
+      std::error_code error;
+      if (std::filesystem::create_directory(candidate, error)) path = candidate.string();
+    }
+    Check(!path.empty(), "a working folder");
   }
   ~WorkDir() {
     std::error_code ignored;
@@ -71,7 +75,7 @@ std::string ReadAll(const std::string& path) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static const WorkDir work;
   const std::string& dir = work.path;
-  static std::FILE* sink = std::fopen("/dev/null", "w");
+  static std::FILE* sink = std::tmpfile();  // the runs' reports, unread
   const std::string source = dir + "/in.wav";
   const std::string destination = dir + "/out.k58";
   {
@@ -95,7 +99,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         pulsecut::testing::ReferenceRead(source, mix.reading);
     if (!reference.readable) {
       Check(status == pulsecut::kExitSource, "an unreadable recording is a source error");
-      Check(access(destination.c_str(), F_OK) != 0, "no image for an unreadable recording");
+      Check(!std::filesystem::exists(destination), "no image for an unreadable recording");
       continue;
     }
     Check(status == pulsecut::kExitOk, "a readable recording converts");

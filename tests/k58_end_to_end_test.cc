@@ -301,11 +301,13 @@ TEST_F(K58Test, HelpVersionJsonAndTheRuntWarning) {
   EXPECT_EQ(version.status, 0);
   EXPECT_EQ(version.out, "k58 " PULSECUT_VERSION "\n");
 
+#if !defined(_WIN32)  // quotes are no part of a file name there
   Write("say \"hi\".k58", Image({0x0017, 0x8017}));
   const Outcome json = K58({"info", "say \"hi\".k58", "--json"});
   EXPECT_EQ(json.status, 0);
   EXPECT_EQ(json.out.rfind("{\"image\":\"say \\\"hi\\\".k58\",", 0), 0u) << json.out;
 
+#endif
   std::vector<uint16_t> hiss;
   uint32_t random = 1;
   for (int i = 0; i < 44100; ++i) {

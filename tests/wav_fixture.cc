@@ -1,8 +1,7 @@
 #include "wav_fixture.h"
 
-#include <unistd.h>
-
 #include <bit>
+#include <cstdio>
 #include <fstream>
 #include <iterator>
 #include <random>
@@ -110,9 +109,20 @@ std::string Float64(const std::vector<double>& samples) { return Packed(samples,
 std::string Repeat8(int byte, size_t count) { return std::string(count, static_cast<char>(byte)); }
 
 TempDir::TempDir() {
-  std::string pattern = (std::filesystem::temp_directory_path() / "pulsecut-test-XXXXXX").string();
-  if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-  path_ = pattern;
+  // A name no other folder has: made with create_directory, which fails on an existing one.
+  static std::mt19937_64 random(std::random_device{}());
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    char name[32];
+    std::snprintf(name, sizeof name, "pulsecut-test-%012llx",
+                  static_cast<unsigned long long>(random() & 0xFFFFFFFFFFFFull));
+    const std::filesystem::path path = std::filesystem::temp_directory_path() / name;
+    std::error_code error;
+    if (std::filesystem::create_directory(path, error)) {
+      path_ = path;
+      return;
+    }
+  }
+  throw std::runtime_error("no temporary folder could be made");
 }
 
 TempDir::~TempDir() {

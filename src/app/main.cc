@@ -1,12 +1,11 @@
 // pulsecut: converts a WAV recording of an RQ5 cassette into a K58 tape image.
 #include <cstdio>
-
 #include <string>
 #include <vector>
 
 #include "app/options.h"
-#include "base/platform.h"
 #include "app/run.h"
+#include "base/platform.h"
 
 int main(int argc, char** argv) {
   // Line-buffered, so that progress lines and error reports keep their order in one log.

@@ -72,6 +72,16 @@ Existing Inspect(const std::string& path) {
   Existing e;
   e.exists = _wstat64(Wide(path).c_str(), &info) == 0;
   e.direct = e.exists && (info.st_mode & _S_IFMT) != _S_IFREG;
+  if (e.exists && !e.direct) {  // a file with other names is written in place
+    const HANDLE h =
+        CreateFileW(Wide(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, 0, nullptr);
+    BY_HANDLE_FILE_INFORMATION file;
+    if (h != INVALID_HANDLE_VALUE) {
+      if (GetFileInformationByHandle(h, &file) != 0 && file.nNumberOfLinks > 1) e.direct = true;
+      CloseHandle(h);
+    }
+  }
   return e;
 }
 bool Writable(const std::string& path) { return _waccess(Wide(path).c_str(), 2) == 0; }

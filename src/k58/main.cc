@@ -1,6 +1,5 @@
 // k58: looks into, renders, compares and labels K58 tape images.
 #include <cstdio>
-
 #include <string>
 #include <vector>
 

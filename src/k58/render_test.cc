@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "memory_file.h"
 #include "wav_fixture.h"
 
 namespace pulsecut::k58 {
@@ -22,15 +23,11 @@ TEST(EdgeSampleTest, PlacesEdgesByTheRunningTimeWithoutDrift) {
 }
 
 TEST(RenderWavTest, WritesTheHeaderPaddingAndOneLevelPerStretch) {
-  char* data = nullptr;
-  size_t size = 0;
-  std::FILE* out = open_memstream(&data, &size);
+  testing::Output output;
   // At 8000 Hz a tick is 0.072 samples: 28 ticks end at sample 2, 56 at sample 4.
   const std::vector<Stretch> stretches = ToStretches({{false, 28}, {true, 28}});
-  ASSERT_TRUE(RenderWav(stretches, 8000, 8, out));
-  std::fclose(out);
-  const std::string wav(data, size);
-  std::free(data);
+  ASSERT_TRUE(RenderWav(stretches, 8000, 8, output.stream()));
+  const std::string wav = output.Bytes();
   ASSERT_EQ(wav.size(), 44u + 14 + 4);
   EXPECT_EQ(wav.substr(0, 4), "RIFF");
   EXPECT_EQ(wav.substr(44), std::string(14, '\x20') + "\x20\x20\xE0\xE0");

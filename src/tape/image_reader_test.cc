@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "memory_file.h"
 #include "tape/image_writer.h"
 #include "wav_fixture.h"
 
@@ -29,10 +30,8 @@ TEST(ParseImageTest, DecodesTheRecordsOfAValidImage) {
 // the last, all with its state.
 TEST(ImageRoundTripTest, TheReaderReadsWhatTheWriterWrote) {
   const int64_t stretches[] = {1, 2, 32766, 32767, 32768, 65534, 65535, 65536, 100};
-  char* data = nullptr;
-  size_t size = 0;
-  std::FILE* stream = open_memstream(&data, &size);
-  ImageWriter writer(stream, 64);  // the smallest buffer: it drains many times
+  testing::Output output;
+  ImageWriter writer(output.stream(), 64);  // the smallest buffer: it drains many times
   writer.WriteHeader();
   bool high = false;
   for (const int64_t ticks : stretches) {
@@ -40,9 +39,7 @@ TEST(ImageRoundTripTest, TheReaderReadsWhatTheWriterWrote) {
     high = !high;
   }
   ASSERT_TRUE(writer.Flush());
-  std::fclose(stream);
-  const ImageReadResult r = ParseImage(std::string(data, size));
-  std::free(data);
+  const ImageReadResult r = ParseImage(output.Bytes());
   ASSERT_TRUE(r.ok) << r.error;
   size_t next = 0;
   high = false;

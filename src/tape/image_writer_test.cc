@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <string>
 
+#include "memory_file.h"
 #include "wav_fixture.h"
 
 namespace pulsecut {
@@ -13,16 +14,11 @@ namespace {
 // The bytes that `write` puts into an image.
 template <typename Write>
 std::string Written(Write write) {
-  char* data = nullptr;
-  size_t size = 0;
-  std::FILE* stream = open_memstream(&data, &size);
-  ImageWriter writer(stream);
+  testing::Output output;
+  ImageWriter writer(output.stream());
   write(writer);
   EXPECT_TRUE(writer.Flush());
-  std::fclose(stream);
-  std::string bytes(data, size);
-  std::free(data);
-  return bytes;
+  return output.Bytes();
 }
 
 TEST(ImageWriterTest, HeaderIsTheMagicAndTwoZeroBytes) {

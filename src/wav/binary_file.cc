@@ -1,9 +1,9 @@
 #include "wav/binary_file.h"
 
-#include "base/platform.h"
-
 #include <cerrno>
 #include <string>
+
+#include "base/platform.h"
 
 namespace pulsecut {
 

@@ -76,6 +76,9 @@ TEST(BinaryFileTest, OpenReportsAMissingFile) {
 }
 
 TEST(BinaryFileTest, ReadingADirectoryIsAnErrorNotTheEnd) {
+#if defined(_WIN32)
+  GTEST_SKIP() << "a folder cannot be opened as a file there";
+#endif
   testing::TempDir dir;
   BinaryFile file;
   ASSERT_TRUE(file.Open(dir.Path("").c_str(), ModeRead | ModeBinary));
