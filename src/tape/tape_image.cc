@@ -49,10 +49,17 @@ class StretchWriter {
  public:
   // `capacity`: the writer's, in words (a multiple of kGroup).
   StretchWriter(ImageWriter& writer, const StretchClock& clock, size_t capacity)
-      : writer_(writer),
-        clock_(clock),
-        shortTicks_(clock.ShortTicks()),
-        maxGroups_(capacity / kGroup) {}
+      : writer_(writer), clock_(clock), maxGroups_(capacity / kGroup) {
+    // The record of each short stretch as it goes into the file, its state bit clear; 0 where
+    // the stretch is no single record (0 ticks, or more than a record holds at very low rates).
+    const std::span<const int64_t> ticks = clock.ShortTicks();
+    shortRecords_.resize(ticks.size());
+    for (size_t g = 0; g < ticks.size(); ++g) {
+      if (ticks[g] >= 1 && ticks[g] <= kMaxRecordTicks) {
+        shortRecords_[g] = ImageWriter::Record(false, static_cast<uint32_t>(ticks[g]));
+      }
+    }
+  }
 
   // moves[0, groups): the masks of the groups from value `base` (a multiple of kGroup) on.
   // Returns false once a write failed.
@@ -69,34 +76,42 @@ class StretchWriter {
  private:
   // No more groups than the writer has room for a record per value.
   void WriteGroups(const uint64_t* moves, size_t groups, uint64_t base) {
-    // A short stretch is one record, written through a local cursor that has room for a record
-    // per value of the groups left (a count of the changes would cost more than it saves).
+    // A short stretch is one record from the table, its state bit added, written through a local
+    // cursor that has room for a record per value of the groups left (a count of the changes
+    // would cost more than it saves). The loop keeps its state in locals.
+    const uint16_t highBit = ImageWriter::Record(true, 0);
+    const uint16_t* records = shortRecords_.data();
+    const uint64_t shortLengths = shortRecords_.size();
+    uint64_t start = start_;
+    uint16_t state = high_ ? highBit : uint16_t{0};
     uint16_t* out = writer_.Claim(groups * kGroup);
     for (size_t g = 0; g < groups; ++g) {
       for (uint64_t m = moves[g]; m != 0; m &= m - 1) {
         const uint64_t end = base + g * kGroup + static_cast<uint64_t>(std::countr_zero(m));
-        const uint64_t length = end + 1 - start_;
-        const int64_t ticks = length < shortTicks_.size() ? shortTicks_[length] : -1;
-        if (ticks >= 1 && ticks <= kMaxRecordTicks) {
-          *out++ = ImageWriter::Record(high_, static_cast<uint32_t>(ticks));
+        const uint64_t length = end + 1 - start;
+        const uint16_t record = length < shortLengths ? records[length] : uint16_t{0};
+        if (record != 0) {
+          *out++ = static_cast<uint16_t>(record | state);
         } else {
           writer_.Commit(out);
-          writer_.WriteStretch(high_, clock_.Ticks(length));
+          writer_.WriteStretch(state != 0, clock_.Ticks(length));
           out = writer_.Claim((groups - g) * kGroup);
         }
-        start_ = end + 1;
-        high_ = !high_;
+        start = end + 1;
+        state ^= highBit;
       }
     }
     writer_.Commit(out);
+    start_ = start;
+    high_ = state != 0;
   }
 
   ImageWriter& writer_;
   const StretchClock& clock_;
-  const std::span<const int64_t> shortTicks_;
   size_t maxGroups_;
-  uint64_t start_ = 0;  // index of the first value of the stretch in progress
-  bool high_ = false;   // the state of the stretch in progress
+  std::vector<uint16_t> shortRecords_;  // by length in values, in file order, state bit clear
+  uint64_t start_ = 0;                  // index of the first value of the stretch in progress
+  bool high_ = false;                   // the state of the stretch in progress
 };
 
 Status WriteError(const ImageWriter& writer) {
