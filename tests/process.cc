@@ -10,6 +10,7 @@
 
 #include <cstdlib>
 
+#include "base/platform.h"
 #include "wav_fixture.h"
 
 namespace pulsecut::testing {
@@ -18,17 +19,10 @@ namespace pulsecut::testing {
 
 namespace {
 
-std::wstring Wide(const std::string& utf8) {
-  const int n = MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, nullptr, 0);
-  std::wstring wide(static_cast<size_t>(n > 0 ? n - 1 : 0), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, wide.data(), n);
-  return wide;
-}
-
 // One argument of a command line as the C runtime splits it again: in quotes, backslashes
 // before a quote doubled.
 std::wstring Quoted(const std::string& arg) {
-  const std::wstring w = Wide(arg);
+  const std::wstring w = WideName(arg);
   std::wstring q = L"\"";
   size_t backslashes = 0;
   for (const wchar_t c : w) {
@@ -46,7 +40,7 @@ std::wstring Quoted(const std::string& arg) {
 
 HANDLE Inheritable(const std::string& path, bool write) {
   SECURITY_ATTRIBUTES sa{sizeof sa, nullptr, TRUE};
-  return CreateFileW(Wide(path).c_str(), write ? GENERIC_WRITE : GENERIC_READ,
+  return CreateFileW(WideName(path).c_str(), write ? GENERIC_WRITE : GENERIC_READ,
                      FILE_SHARE_READ | FILE_SHARE_WRITE, &sa, write ? CREATE_ALWAYS : OPEN_EXISTING,
                      FILE_ATTRIBUTE_NORMAL, nullptr);
 }
@@ -65,7 +59,7 @@ PROCESS_INFORMATION Start(const std::string& binary, const std::vector<std::stri
   si.hStdError = Inheritable(err.empty() ? "NUL" : err, true);
   PROCESS_INFORMATION pi{};
   if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr,
-                      Wide(directory).c_str(), &si, &pi)) {
+                      WideName(directory).c_str(), &si, &pi)) {
     pi.hProcess = nullptr;
   }
   for (const HANDLE h : {si.hStdInput, si.hStdOutput, si.hStdError}) {

@@ -55,13 +55,6 @@ void Unwatch() {
 
 #if defined(_WIN32)
 
-std::wstring Wide(const std::string& utf8) {
-  const int n = MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, nullptr, 0);
-  std::wstring wide(static_cast<size_t>(n > 0 ? n - 1 : 0), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, wide.data(), n);
-  return wide;
-}
-
 struct Existing {
   bool exists = false;
   bool direct = false;  // not a regular file, or one with other names
@@ -70,21 +63,11 @@ struct Existing {
 Existing Inspect(const std::string& path) {
   struct _stat64 info;
   Existing e;
-  e.exists = _wstat64(Wide(path).c_str(), &info) == 0;
-  e.direct = e.exists && (info.st_mode & _S_IFMT) != _S_IFREG;
-  if (e.exists && !e.direct) {  // a file with other names is written in place
-    const HANDLE h =
-        CreateFileW(Wide(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                    nullptr, OPEN_EXISTING, 0, nullptr);
-    BY_HANDLE_FILE_INFORMATION file;
-    if (h != INVALID_HANDLE_VALUE) {
-      if (GetFileInformationByHandle(h, &file) != 0 && file.nNumberOfLinks > 1) e.direct = true;
-      CloseHandle(h);
-    }
-  }
+  e.exists = _wstat64(WideName(path).c_str(), &info) == 0;
+  e.direct = e.exists && ((info.st_mode & _S_IFMT) != _S_IFREG || LinkCount(path) > 1);
   return e;
 }
-bool Writable(const std::string& path) { return _waccess(Wide(path).c_str(), 2) == 0; }
+bool Writable(const std::string& path) { return _waccess(WideName(path).c_str(), 2) == 0; }
 bool Resolve(const std::string& path, std::string& target) {
   target = path;
   return true;
@@ -98,7 +81,7 @@ int MakeTemporary(std::string& pattern, int /*mode*/) {
                   static_cast<unsigned>((GetTickCount() + attempt * 7919u) % 1000000u));
     pattern.replace(at, 6, suffix);
     int fd = -1;
-    if (_wsopen_s(&fd, Wide(pattern).c_str(), _O_CREAT | _O_EXCL | _O_WRONLY | _O_BINARY,
+    if (_wsopen_s(&fd, WideName(pattern).c_str(), _O_CREAT | _O_EXCL | _O_WRONLY | _O_BINARY,
                   _SH_DENYNO, _S_IREAD | _S_IWRITE) == 0) {
       return fd;
     }

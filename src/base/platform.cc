@@ -16,9 +16,7 @@ namespace pulsecut {
 
 #if defined(_WIN32)
 
-namespace {
-
-std::wstring Wide(const std::string& utf8) {
+std::wstring WideName(const std::string& utf8) {
   if (utf8.empty()) return {};
   const int n =
       MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
@@ -26,6 +24,8 @@ std::wstring Wide(const std::string& utf8) {
   MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), wide.data(), n);
   return wide;
 }
+
+namespace {
 
 std::string Utf8(const wchar_t* wide) {
   const int n = WideCharToMultiByte(CP_UTF8, 0, wide, -1, nullptr, 0, nullptr, nullptr);
@@ -37,7 +37,7 @@ std::string Utf8(const wchar_t* wide) {
 // The volume and index that identify an open file, or nothing.
 bool FileIdentity(const std::string& name, BY_HANDLE_FILE_INFORMATION& info) {
   const HANDLE h =
-      CreateFileW(Wide(name).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+      CreateFileW(WideName(name).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                   nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (h == INVALID_HANDLE_VALUE) return false;
   const bool ok = GetFileInformationByHandle(h, &info) != 0;
@@ -48,7 +48,7 @@ bool FileIdentity(const std::string& name, BY_HANDLE_FILE_INFORMATION& info) {
 }  // namespace
 
 std::FILE* OpenFile(const std::string& name, const char* mode) {
-  return _wfopen(Wide(name).c_str(), Wide(mode).c_str());
+  return _wfopen(WideName(name).c_str(), WideName(mode).c_str());
 }
 
 bool SeekTo(std::FILE* stream, int64_t offset) {
@@ -70,7 +70,7 @@ int64_t RegularFileLength(std::FILE* stream) {
 
 bool IsRegularFile(const std::string& name) {
   struct _stat64 info;
-  return _wstat64(Wide(name).c_str(), &info) == 0 && (info.st_mode & _S_IFMT) == _S_IFREG;
+  return _wstat64(WideName(name).c_str(), &info) == 0 && (info.st_mode & _S_IFMT) == _S_IFREG;
 }
 
 bool SameFile(const std::string& a, const std::string& b) {
@@ -82,10 +82,15 @@ bool SameFile(const std::string& a, const std::string& b) {
          first.nFileIndexLow == second.nFileIndexLow;
 }
 
+int LinkCount(const std::string& name) {
+  BY_HANDLE_FILE_INFORMATION info;
+  return FileIdentity(name, info) ? static_cast<int>(info.nNumberOfLinks) : 0;
+}
+
 int SyncToDisk(std::FILE* stream) { return _commit(_fileno(stream)) == 0 ? 0 : errno; }
 
 int ReplaceFile(const std::string& from, const std::string& to) {
-  if (MoveFileExW(Wide(from).c_str(), Wide(to).c_str(),
+  if (MoveFileExW(WideName(from).c_str(), WideName(to).c_str(),
                   MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0) {
     return 0;
   }
@@ -133,6 +138,11 @@ bool SameFile(const std::string& a, const std::string& b) {
   struct stat second;
   return stat(a.c_str(), &first) == 0 && stat(b.c_str(), &second) == 0 &&
          first.st_dev == second.st_dev && first.st_ino == second.st_ino;
+}
+
+int LinkCount(const std::string& name) {
+  struct stat info;
+  return stat(name.c_str(), &info) == 0 ? static_cast<int>(info.st_nlink) : 0;
 }
 
 int SyncToDisk(std::FILE* stream) { return fsync(fileno(stream)) == 0 ? 0 : errno; }

@@ -26,6 +26,9 @@ bool IsRegularFile(const std::string& name);
 // same volume and file index (so .\a.wav, A.WAV and dir\..\a.wav are a.wav).
 bool SameFile(const std::string& a, const std::string& b);
 
+// How many names the existing file `name` has (hard links); 0 when there is no such file.
+int LinkCount(const std::string& name);
+
 // Puts the file's written bytes on the disk. Returns 0 or errno.
 int SyncToDisk(std::FILE* stream);
 // Renames `from` to `to`, replacing `to` if it exists (on Windows, written through to the
@@ -35,5 +38,10 @@ int ReplaceFile(const std::string& from, const std::string& to);
 // The program's arguments as UTF-8: `argv` itself on POSIX systems, the wide command line on
 // Windows (where argv holds them in the ANSI code page).
 std::vector<std::string> Utf8Arguments(int argc, char** argv);
+
+#if defined(_WIN32)
+// A UTF-8 name as the wide API takes it.
+std::wstring WideName(const std::string& utf8);
+#endif
 
 }  // namespace pulsecut

@@ -15,7 +15,6 @@
 #include "k58/stretches.h"
 #include "tape/image_format.h"
 #include "tape/image_reader.h"
-#include "wav/riff_header.h"
 #include "wav/wave_file.h"
 
 namespace pulsecut::k58 {
@@ -266,9 +265,8 @@ struct Placement {
   double firstFrame = 0;  // a classic reading of 16-bit stereo starts half way into a frame
 };
 
-// The placement that `--recording` gives: the file's rate, and for the classic reading the
-// frame at byte 58, counted from the data chunk that the standard reading finds (the canonical
-// byte 44 when it finds none). False, with `error`, when the recording cannot be read.
+// The placement that `--recording` gives: the file's rate and the frame of its first value.
+// False, with `error`, when the recording cannot be read.
 bool PlaceRecording(const std::string& path, bool standard, Placement& placement,
                     std::string& error) {
   WaveFile file;
@@ -281,11 +279,7 @@ bool PlaceRecording(const std::string& path, bool standard, Placement& placement
     return false;
   }
   placement.rate = file.header().sampleRate;
-  if (file.standard()) return true;
-  RiffFormat format;
-  const int64_t dataStart = ReadRiffFormat(file, &format).ok() ? format.dataStart : 44;
-  placement.firstFrame =
-      static_cast<double>(kDataOffset - dataStart) / static_cast<double>(file.frameSize());
+  placement.firstFrame = file.FirstValueFrame();
   return true;
 }
 
@@ -313,7 +307,8 @@ int Labels(const Options& o, std::FILE* out, std::FILE* err) {
     const std::optional<uint32_t> rate =
         o.recordingRate ? o.recordingRate : InferSampleRate(stretches);
     placement.rate = rate.value_or(0);
-    placement.firstFrame = o.standardReading ? 0.0 : static_cast<double>(kDataOffset - 44);
+    placement.firstFrame =
+        o.standardReading ? 0.0 : static_cast<double>(kDataOffset - kCanonicalDataStart);
     how = std::string("assuming the ") +
           (o.standardReading ? "standard reading (-s)"
                              : "classic reading of an 8-bit mono recording (14 samples in)");

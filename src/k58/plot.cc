@@ -1,7 +1,6 @@
 #include "k58/plot.h"
 
 #include <algorithm>
-#include <bit>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -14,7 +13,6 @@
 #include "tape/schmitt_trigger.h"
 #include "tape/stretch_clock.h"
 #include "tape/tape_image.h"
-#include "wav/riff_header.h"
 #include "wav/wave_file.h"
 
 namespace pulsecut::k58 {
@@ -89,15 +87,6 @@ std::string Header(const std::string& title) {
          Escaped(title) + "</title>\n<rect width=\"100%\" height=\"100%\" fill=\"white\"/>\n";
 }
 
-// The recording's frame of the conversion's first value: the standard reading starts at the
-// data's first frame, the classic one at byte 58.
-double FirstFrame(WaveFile& file) {
-  if (file.standard()) return 0;
-  RiffFormat format;
-  const int64_t dataStart = ReadRiffFormat(file, &format).ok() ? format.dataStart : 44;
-  return static_cast<double>(kDataOffset - dataStart) / static_cast<double>(file.frameSize());
-}
-
 std::string Options(const Settings& s) {
   std::string text;
   if (s.reading.standard) text += " -s";
@@ -128,7 +117,7 @@ bool CollectWindow(const std::string& recording, const Settings& settings, doubl
   }
   const uint32_t rate = file.header().sampleRate;
   w.sampleRate = rate;
-  w.firstFrame = FirstFrame(file);
+  w.firstFrame = file.FirstValueFrame();
   const uint64_t total = file.CountValues();
   const double from = std::ceil(atSeconds * rate - w.firstFrame);
   const double to = std::ceil((atSeconds + spanMs / 1000.0) * rate - w.firstFrame);
@@ -223,36 +212,19 @@ bool CollectWindow(const std::string& recording, const Settings& settings, doubl
   };
   // Up to the window, the conversion's own fast passes: the classic comparator's masks, or the
   // adaptive comparator's whole groups.
-  if (settings.adaptive) {
-    const uint64_t groupStart = begin / kGroup * kGroup;
-    while (index < groupStart) {
-      const size_t n =
-          file.ReadValues(block.data(), std::min<uint64_t>(block.size(), groupStart - index));
-      if (file.HasError() || n == 0) break;
-      if (!settings.phaseNormal) InvertPhase(block.data(), n);
-      moves.clear();
-      adaptive.Feed(block.data(), n, moves);
-      for (size_t g = 0; g < moves.size(); ++g) {
-        if (moves[g] == 0) continue;
-        if (std::popcount(moves[g]) % 2 != 0) state = !state;
-        stretchStart =
-            index + g * kGroup + static_cast<uint64_t>(63 - std::countl_zero(moves[g])) + 1;
-      }
-      index += n;
-    }
-  } else if (begin > 0) {
-    ComparatorPosition position;
-    if (const Status advanced =
-            AdvanceComparator(file, trigger, settings.phaseNormal, begin, position);
-        !advanced.ok()) {
-      error = recording + ": " + advanced.message();
-      return false;
-    }
-    state = position.high;
-    stretchStart = position.stretchStart;
-    index = position.next;
-    trigger.set_state(state);
+  ComparatorPosition position;
+  const Status advanced =
+      settings.adaptive ? AdvanceComparator(file, adaptive, settings.phaseNormal,
+                                            begin / kGroup * kGroup, position)
+                        : AdvanceComparator(file, trigger, settings.phaseNormal, begin, position);
+  if (!advanced.ok()) {
+    error = recording + ": " + advanced.message();
+    return false;
   }
+  state = position.high;
+  stretchStart = position.stretchStart;
+  index = position.next;
+  trigger.set_state(state);
   const uint64_t stop = settings.adaptive ? (end + kGroup - 1) / kGroup * kGroup : end;
   while (index < stop) {
     const size_t n = file.ReadValues(block.data(), block.size());

@@ -180,6 +180,22 @@ Status ConvertToImage(WaveFile& source, std::FILE* destination, const SchmittTri
              : Convert<uint16_t>(source, writer, clock, trigger, phaseNormal, block);
 }
 
+namespace {
+
+// The stretch in progress starts after the last change in `moves`, the masks of the groups from
+// value `position.next` on.
+void NoteLastChange(const uint64_t* moves, size_t groups, ComparatorPosition& position) {
+  for (size_t g = groups; g-- > 0;) {
+    if (moves[g] != 0) {
+      position.stretchStart =
+          position.next + g * kGroup + static_cast<uint64_t>(63 - std::countl_zero(moves[g])) + 1;
+      return;
+    }
+  }
+}
+
+}  // namespace
+
 Status AdvanceComparator(WaveFile& source, const SchmittTrigger& trigger, bool phaseNormal,
                          uint64_t count, ComparatorPosition& position) {
   std::vector<uint16_t> values(kBlock);
@@ -190,13 +206,27 @@ Status AdvanceComparator(WaveFile& source, const SchmittTrigger& trigger, bool p
     if (n == 0) break;
     if (!phaseNormal) InvertPhase(values.data(), n);
     const size_t groups = FindMoves(trigger, values.data(), 0, n, position.high, moves.data());
-    for (size_t g = groups; g-- > 0;) {
-      if (moves[g] != 0) {  // the last change ends a stretch: the next one starts after it
-        position.stretchStart =
-            position.next + g * kGroup + static_cast<uint64_t>(63 - std::countl_zero(moves[g])) + 1;
-        break;
-      }
-    }
+    NoteLastChange(moves.data(), groups, position);
+    position.next += n;
+    count -= n;
+  }
+  return {};
+}
+
+Status AdvanceComparator(WaveFile& source, AdaptiveComparator& comparator, bool phaseNormal,
+                         uint64_t count, ComparatorPosition& position) {
+  std::vector<uint16_t> values(kBlock);
+  std::vector<uint64_t> moves;
+  while (count > 0) {
+    const size_t n = source.ReadValues(values.data(), count < kBlock ? count : kBlock);
+    if (source.HasError()) return ReadError(source);
+    if (n == 0) break;
+    if (!phaseNormal) InvertPhase(values.data(), n);
+    moves.clear();
+    comparator.Feed(values.data(), n, moves);
+    // Each change toggles the output.
+    for (const uint64_t m : moves) position.high ^= std::popcount(m) % 2 != 0;
+    NoteLastChange(moves.data(), moves.size(), position);
     position.next += n;
     count -= n;
   }

@@ -33,6 +33,10 @@ struct ComparatorPosition {
 // `source`, which must be positioned at value `position.next`, and moves `position` on.
 Status AdvanceComparator(WaveFile& source, const SchmittTrigger& trigger, bool phaseNormal,
                          uint64_t count, ComparatorPosition& position);
+// The same with the adaptive comparator, fed whole groups: `position.next` and `count` are
+// multiples of AdaptiveComparator::kGroup.
+Status AdvanceComparator(WaveFile& source, AdaptiveComparator& comparator, bool phaseNormal,
+                         uint64_t count, ComparatorPosition& position);
 
 // The same with the adaptive comparator (adaptive_comparator.h), set up from `start`.
 Status ConvertToImageAdaptive(WaveFile& source, std::FILE* destination, const AdaptiveStart& start,

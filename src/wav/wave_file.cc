@@ -341,6 +341,14 @@ uint64_t WaveFile::CountValues() {
   return (after < dataSize_ ? after : dataSize_) / frameSize();
 }
 
+double WaveFile::FirstValueFrame() {
+  if (standard_) return 0;
+  RiffFormat format;
+  const int64_t dataStart =
+      ReadRiffFormat(*this, &format).ok() ? format.dataStart : kCanonicalDataStart;
+  return static_cast<double>(kDataOffset - dataStart) / static_cast<double>(frameSize());
+}
+
 std::string WaveFile::DescribeReading() {
   const char* choice = channel_ == ChannelChoice::kMix     ? "the mix of"
                        : channel_ == ChannelChoice::kFirst ? "the first of"

@@ -96,6 +96,12 @@ class WaveFile : public BinaryFile {
   // regular file).
   uint64_t CountValues();
 
+  // Where the reading's first value lies among the frames of the data, as an audio editor
+  // counts them from the first of the data chunk: 0 for the standard reading; for the classic
+  // one, byte 58's frame, counted from the data chunk that the standard reading finds (byte 44
+  // when it finds none). Half way into a frame for 16-bit stereo. Moves the file's position.
+  double FirstValueFrame();
+
   // One line on how the standard reading reads the file (encoding, channel choice, where the
   // data starts, how many frames).
   std::string DescribeReading();

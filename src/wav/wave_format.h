@@ -15,8 +15,9 @@ namespace pulsecut {
 using SampleLevel = uint32_t;
 
 // The classic reading takes frames from this byte offset on (not from 44, the end of the
-// canonical header): the first 14 bytes after the header are never read.
+// canonical header, where the data starts): the first 14 bytes after the header are never read.
 inline constexpr int64_t kDataOffset = 58;
+inline constexpr int64_t kCanonicalDataStart = 44;
 
 // A data size that runs to the end of the file.
 inline constexpr uint64_t kToEndOfFile = std::numeric_limits<uint64_t>::max();
